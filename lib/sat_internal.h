@@ -275,4 +275,15 @@ inline bool is_true(const char* text) noexcept {
     return starts_with(text, "true");
 }
 
+// ---- Serial-link helpers (serial_link.cpp), used by the exchange ----
+// Closes fdUSB (when open) and sets it to -1, so that a stale number never
+// reaches a descriptor that the host has opened since.
+void close_device() noexcept;
+// True while fdUSB is an open terminal.
+bool device_is_terminal() noexcept;
+// State of the answer being received since the last cbInit: an answer that
+// does not fit into BC.Dados is read to its end and dropped.
+enum class Overflow : unsigned char { None, Reading, Dropped };
+Overflow response_overflow() noexcept;
+
 } // namespace sat

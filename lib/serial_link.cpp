@@ -1,0 +1,213 @@
+// Serial link to the device: the only file of the library that makes terminal
+// calls (termios, ioctl, select). Everything above it works with texts and BC.
+#include "sat_internal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+sat::Overflow overflow = sat::Overflow::None;
+
+constexpr char kEtx = 0x03;
+
+void reset_select_timeout() {
+    timeoutUSB.tv_sec = 2;
+    timeoutUSB.tv_usec = 0;
+}
+
+// Writes all of [data, data + size), going on after short writes and EINTR.
+// Every successful write is followed by tcdrain: the bytes must leave before the
+// next ones are queued, and none of them may be thrown away.
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        tcdrain(fd);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int bytes_waiting(int fd) {
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) != 0) return 0;
+    return count;
+}
+
+// Waits up to what is left of timeoutUSB for the device to become readable.
+// select cannot watch a descriptor at or above FD_SETSIZE; poll does it then.
+int wait_readable(int fd) {
+    if (fd < FD_SETSIZE) {
+        FD_ZERO(&inputUSB);
+        FD_SET(fd, &inputUSB);
+        return select(fd + 1, &inputUSB, nullptr, nullptr, &timeoutUSB);
+    }
+    pollfd p{fd, POLLIN, 0};
+    int ms = static_cast<int>(timeoutUSB.tv_sec * 1000 + timeoutUSB.tv_usec / 1000);
+    int r = poll(&p, 1, ms);
+    timeoutUSB.tv_sec = 0; // one wait uses the whole budget
+    timeoutUSB.tv_usec = 0;
+    return r;
+}
+
+// Reads `count` waiting bytes. What fits goes to BC.Dados (keeping one byte for
+// the terminating 0); the rest of an answer that does not fit is read and
+// dropped. Returns the bytes read (-1 on a failed read) and, in `ended`, whether
+// the last byte read was the end marker.
+ssize_t read_piece(int fd, int count, bool& ended) {
+    ended = false;
+    std::size_t space = static_cast<std::size_t>(sat::kResponseSize - 1 - BC.NumBytes);
+    std::size_t want = static_cast<std::size_t>(count);
+    if (overflow == sat::Overflow::None && want <= space) {
+        ssize_t n = read(fd, BC.Dados + BC.NumBytes, want);
+        if (n > 0) {
+            BC.NumBytes += static_cast<int>(n);
+            ended = BC.Dados[BC.NumBytes - 1] == kEtx;
+        }
+        return n;
+    }
+    overflow = sat::Overflow::Reading;
+    static char scratch[65536];
+    ssize_t total = 0;
+    while (want > 0) {
+        std::size_t chunk = want < sizeof scratch ? want : sizeof scratch;
+        ssize_t n = read(fd, scratch, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return total > 0 ? total : -1;
+        if (n == 0) break;
+        total += n;
+        want -= static_cast<std::size_t>(n);
+        ended = scratch[n - 1] == kEtx;
+    }
+    if (ended) overflow = sat::Overflow::Dropped;
+    return total;
+}
+
+} // namespace
+
+namespace sat {
+
+void close_device() noexcept {
+    if (fdUSB >= 0) close(fdUSB);
+    fdUSB = -1;
+}
+
+bool device_is_terminal() noexcept {
+    return fdUSB >= 0 && isatty(fdUSB) == 1;
+}
+
+Overflow response_overflow() noexcept {
+    return overflow;
+}
+
+} // namespace sat
+
+extern "C" {
+
+SAT_API int init_usb(const char* dispositivo) noexcept {
+    if (SAT_SERIAL[0] == '\0') init_lib();
+    // Callers pass SAT_SERIAL itself, filled by init_lib only now.
+    const char* path = dispositivo ? dispositivo : SAT_SERIAL;
+    fdUSB = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fdUSB < 0) {
+        fdUSB = -1;
+        sat::console("init_usb: Falha ao tentar abrir o dispositivo %s\n", path);
+        return -1;
+    }
+    // Blocking from here on: the writes of a long command must not fail with EAGAIN.
+    fcntl(fdUSB, F_SETFL, 0);
+    termios tio{};
+    if (tcgetattr(fdUSB, &tio) == 0) {
+        // Raw bytes both ways; speed, size, parity and VMIN/VTIME stay as the node has them.
+        tio.c_cflag |= CRTSCTS | CREAD | CLOCAL;
+        tio.c_lflag &= ~static_cast<tcflag_t>(ISIG | ICANON | ECHO | ECHOE);
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        tcsetattr(fdUSB, TCSANOW, &tio);
+    }
+    // Stale bytes of an earlier exchange must not be taken for this answer.
+    tcflush(fdUSB, TCIOFLUSH);
+    FD_ZERO(&inputUSB);
+    if (fdUSB < FD_SETSIZE) FD_SET(fdUSB, &inputUSB);
+    reset_select_timeout();
+    return 0;
+}
+
+SAT_API int envia_usb(const char* comando) noexcept {
+    if (!comando) comando = "";
+    if (!write_all(fdUSB, comando, std::strlen(comando))) return -1;
+    if (!write_all(fdUSB, "|", 1)) return -1;
+    const char etx = kEtx;
+    if (!write_all(fdUSB, &etx, 1)) return -1;
+    return 0;
+}
+
+SAT_API int cbInit(int tamanho) noexcept {
+    BC.Tamanho = tamanho;
+    BC.NumBytes = 0;
+    BC.Dados[0] = '\0';
+    overflow = sat::Overflow::None;
+    return tamanho;
+}
+
+SAT_API int le_usb(void) noexcept {
+    int fd = fdUSB;
+    FD_ZERO(&inputUSB);
+    if (fd >= 0 && fd < FD_SETSIZE) FD_SET(fd, &inputUSB);
+    // Set once per call: select leaves the unused time in it, so the 2 s bound
+    // all the waiting of this call together.
+    reset_select_timeout();
+
+    int count = fd >= 0 ? bytes_waiting(fd) : 0;
+    // Nothing waiting: this sleep paces the receive loop while the device works.
+    if (count == 0) usleep(50000);
+    sat::console("le_usb -> bytes: %d\n", count);
+    sat::log_number("le_usb - bytes: ", count);
+    if (count <= 0) return count;
+
+    for (;;) {
+        count = bytes_waiting(fd);
+        bool ended = false;
+        ssize_t n = read_piece(fd, count, ended);
+        int read_error = n < 0 ? errno : 0;
+        int got = n > 0 ? static_cast<int>(n) : 0;
+        sat::console("le_usb -> bytes lidos: %d de %d\n", got, count);
+        if (ModoDebug == 1) {
+            char detail[32];
+            std::snprintf(detail, sizeof detail, "%d de %d", got, count);
+            EnviaLog("le_usb - bytes lidos: ", detail);
+        }
+        BC.Dados[BC.NumBytes] = '\0';
+        if (ended) break;
+        // A failed read (EIO: the device is gone) ends the loop like an empty one.
+        if (n < 0 && read_error != EINTR && read_error != EAGAIN) break;
+        if (n == 0) break;
+        if (wait_readable(fd) <= 0) break;
+    }
+    // Whatever follows the end marker, or was not read, is thrown away.
+    tcflush(fd, TCIOFLUSH);
+    return count;
+}
+
+SAT_API long tick(void) noexcept {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<long>(now.tv_sec);
+}
+
+SAT_API int64_t mili_tick(void) noexcept {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+}
+
+} // extern "C"
