@@ -24,3 +24,27 @@ test: build
 
 clean:
 	rm -rf build
+
+.PHONY: demo package install
+
+# A whole shop day against satemu through the i386 satcli and library, in a
+# temporary folder and a private mount namespace (scripts/demo).
+demo: build
+	@scripts/demo build/x64 build/x86
+
+# Debian packages of both trees, collected in build/packages, then installed,
+# run and purged in a scratch root (scripts/package-test).
+package: build
+	@scripts/setup package
+	@rm -rf build/packages
+	cpack --config build/x64/CPackConfig.cmake -B build/packages/x64
+	cpack --config build/x86/CPackConfig.cmake -B build/packages/x86
+	@mv build/packages/x64/*.deb build/packages/x86/*.deb build/packages/
+	@rm -rf build/packages/x64 build/packages/x86
+	@scripts/package-test build/packages
+
+# Installs both trees under PREFIX (default /usr/local); DESTDIR is honoured.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build/x64 --prefix $(PREFIX)
+	cmake --install build/x86 --prefix $(PREFIX)
