@@ -1,0 +1,351 @@
+#include "cfe.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <pugixml.hpp>
+
+#include "util.h"
+
+namespace satemu {
+
+namespace {
+
+// Rejection codes written in the CCCC field.
+constexpr const char* kRejectMalformed = "1999";   // not well-formed or not a CF-e
+constexpr const char* kRejectEmitter = "1221";     // emitter CNPJ is not the taxpayer's
+constexpr const char* kRejectNoItems = "1201";     // no det element
+constexpr const char* kRejectPayment = "1750";     // payments below the total
+constexpr const char* kRejectKeyMismatch = "1214"; // chCanc differs from the key field
+constexpr const char* kRejectCancelled = "1218";   // sale already cancelled
+constexpr const char* kRejectTooLate = "1454";     // more than 30 minutes after the sale
+
+constexpr const char* kSaleRefused = "Erro de validação do conteúdo.";
+constexpr const char* kCancelRefused = "Erro de validação do conteúdo.";
+
+constexpr const char* kSignatureNote = "satemu emulator: not a valid signature";
+
+// Amounts are kept in cents (or in ten-thousandths for rates) to avoid drift.
+// Half-up to the cent; the small bias keeps 0.35 x 39.90 (13.965 in decimal, a hair below
+// in binary) at 13.97 as the point of sale computes it.
+long long cents(double v) {
+    return std::llround(v * 100.0 + (v >= 0 ? 1e-7 : -1e-7));
+}
+
+double number(const pugi::xml_node& n) {
+    const char* t = n.child_value();
+    return t && *t ? std::strtod(t, nullptr) : 0.0;
+}
+
+std::string money(long long c) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", c < 0 ? "-" : "", std::llabs(c) / 100,
+                  std::llabs(c) % 100);
+    return buf;
+}
+
+std::string digits(long v, int width) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*ld", width, v);
+    return buf;
+}
+
+void set_text(pugi::xml_node parent, const char* name, const std::string& value) {
+    pugi::xml_node n = parent.child(name);
+    if (!n) n = parent.append_child(name);
+    n.text().set(value.c_str());
+}
+
+void add(pugi::xml_node parent, const char* name, const std::string& value) {
+    parent.append_child(name).text().set(value.c_str());
+}
+
+// Copies the child `name` of `from` (if present) to the end of `to`.
+void copy_child(pugi::xml_node to, pugi::xml_node from, const char* name) {
+    if (pugi::xml_node n = from.child(name)) to.append_copy(n);
+}
+
+void add_signature(pugi::xml_node parent, const std::string& id) {
+    pugi::xml_node sig = parent.append_child("Signature");
+    sig.append_attribute("xmlns") = "http://www.w3.org/2000/09/xmldsig#";
+    pugi::xml_node info = sig.append_child("SignedInfo");
+    pugi::xml_node ref = info.append_child("Reference");
+    ref.append_attribute("URI") = ("#" + id).c_str();
+    add(sig, "SignatureValue", kSignatureNote);
+    add(sig.append_child("KeyInfo").append_child("X509Data"), "X509Certificate", kSignatureNote);
+}
+
+void add_emitter(pugi::xml_node emit, const std::string& cnpj, pugi::xml_node given) {
+    add(emit, "CNPJ", cnpj);
+    add(emit, "xNome", "CONTRIBUINTE DE TESTE DO EMULADOR LTDA");
+    add(emit, "xFant", "LOJA DE TESTE");
+    pugi::xml_node addr = emit.append_child("enderEmit");
+    add(addr, "xLgr", "RUA DAS AMOSTRAS");
+    add(addr, "nro", "100");
+    add(addr, "xBairro", "CENTRO");
+    add(addr, "xMun", "SAO PAULO");
+    add(addr, "CEP", "01001000");
+    copy_child(emit, given, "IE");
+    copy_child(emit, given, "IM");
+    add(emit, "cRegTrib", "3");
+    copy_child(emit, given, "cRegTribISSQN");
+    copy_child(emit, given, "indRatISSQN");
+}
+
+std::string serialize(const pugi::xml_document& doc) {
+    struct Writer : pugi::xml_writer {
+        std::string out;
+        void write(const void* data, size_t size) override {
+            out.append(static_cast<const char*>(data), size);
+        }
+    } w;
+    doc.save(w, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return std::move(w.out);
+}
+
+Issued refuse(const char* code, const char* rejection) {
+    Issued r;
+    r.code = code;
+    r.rejection = rejection;
+    return r;
+}
+
+} // namespace
+
+char key_check_digit(std::string_view digits43) {
+    int sum = 0, weight = 2;
+    for (size_t i = digits43.size(); i-- > 0;) {
+        sum += (digits43[i] - '0') * weight;
+        weight = weight == 9 ? 2 : weight + 1;
+    }
+    int d = 11 - sum % 11;
+    return d >= 10 ? '0' : static_cast<char>('0' + d);
+}
+
+std::string access_key(std::string_view uf, std::time_t when, std::string_view emitter_cnpj,
+                       std::string_view serial, long number, long cnf) {
+    std::string key;
+    key.reserve(44);
+    key += uf;
+    key += local_time(when, "%y%m");
+    key += emitter_cnpj;
+    key += "59";
+    key += serial;
+    key += digits(number % 1000000, 6);
+    key += digits(cnf % 1000000, 6);
+    key += key_check_digit(key);
+    return key;
+}
+
+std::string fake_signature(std::string_view seed) {
+    // 256 bytes of a simple generator seeded from the text: base64 of 256 bytes is
+    // 344 characters, the size of a real RSA-2048 signature.
+    uint64_t h = 1469598103934665603ull;
+    for (char c : seed)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    std::string bytes(256, '\0');
+    for (auto& b : bytes) {
+        h ^= h << 13;
+        h ^= h >> 7;
+        h ^= h << 17;
+        b = static_cast<char>(h >> 24);
+    }
+    return base64_encode(bytes);
+}
+
+Issued issue_sale(std::string_view document, const IssueContext& ctx) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(document.data(), document.size(), pugi::parse_default,
+                         pugi::encoding_utf8))
+        return refuse("06010", kRejectMalformed);
+    pugi::xml_node cfe = doc.child("CFe");
+    pugi::xml_node inf = cfe.child("infCFe");
+    if (!inf) return refuse("06010", kRejectMalformed);
+    pugi::xml_node emit_in = inf.child("emit");
+    if (std::string_view(emit_in.child_value("CNPJ")) != ctx.taxpayer_cnpj)
+        return refuse("06010", kRejectEmitter);
+    pugi::xml_node ide_in = inf.child("ide");
+    if (!ctx.associated) return refuse("06003", "0000");
+    if (std::string_view(ide_in.child_value("CNPJ")) != ctx.sh_cnpj ||
+        std::string_view(ide_in.child_value("signAC")) != ctx.signature)
+        return refuse("06004", "0000");
+    if (!inf.child("det")) return refuse("06010", kRejectNoItems);
+
+    Issued out;
+    out.key = access_key(ctx.uf, ctx.now, ctx.taxpayer_cnpj, ctx.serial, ctx.number, ctx.cnf);
+    out.qr_signature = fake_signature(out.key);
+
+    // Items: value of each product and of each item, and the taxes that follow from them.
+    long long sum_prod = 0, sum_desc = 0, sum_outro = 0, sum_item = 0;
+    long long sum_icms = 0, sum_pis = 0, sum_cofins = 0;
+    for (pugi::xml_node det : inf.children("det")) {
+        pugi::xml_node prod = det.child("prod");
+        long long v_prod = cents(number(prod.child("qCom")) * number(prod.child("vUnCom")));
+        long long v_desc = cents(number(prod.child("vDesc")));
+        long long v_outro = cents(number(prod.child("vOutro")));
+        long long v_item = v_prod - v_desc + v_outro;
+        pugi::xml_node after = prod.child("vUnCom");
+        pugi::xml_node vp =
+            after ? prod.insert_child_after("vProd", after) : prod.append_child("vProd");
+        vp.text().set(money(v_prod).c_str());
+        pugi::xml_node last = prod.child("vOutro")  ? prod.child("vOutro")
+                              : prod.child("vDesc") ? prod.child("vDesc")
+                                                    : prod.child("indRegra");
+        pugi::xml_node vi =
+            last ? prod.insert_child_after("vItem", last) : prod.append_child("vItem");
+        vi.text().set(money(v_item).c_str());
+        sum_prod += v_prod;
+        sum_desc += v_desc;
+        sum_outro += v_outro;
+        sum_item += v_item;
+
+        pugi::xml_node imposto = det.child("imposto");
+        for (pugi::xml_node icms : imposto.child("ICMS").children()) {
+            if (pugi::xml_node p = icms.child("pICMS")) {
+                long long v = cents(static_cast<double>(v_item) / 100.0 * number(p) / 100.0);
+                icms.insert_child_after("vICMS", p).text().set(money(v).c_str());
+                sum_icms += v;
+            }
+        }
+        auto rate_tax = [](pugi::xml_node group, const char* rate, const char* value) -> long long {
+            long long total = 0;
+            for (pugi::xml_node g : group.children()) {
+                pugi::xml_node r = g.child(rate);
+                if (!r || !g.child("vBC")) continue;
+                long long v = cents(number(g.child("vBC")) * number(r));
+                g.insert_child_after(value, r).text().set(money(v).c_str());
+                total += v;
+            }
+            return total;
+        };
+        sum_pis += rate_tax(imposto.child("PIS"), "pPIS", "vPIS");
+        sum_cofins += rate_tax(imposto.child("COFINS"), "pCOFINS", "vCOFINS");
+    }
+
+    pugi::xml_node total = inf.child("total");
+    if (!total) total = inf.insert_child_after("total", inf.last_child());
+    long long desc_subtot = cents(number(total.child("DescAcrEntr").child("vDescSubtot")));
+    long long acres_subtot = cents(number(total.child("DescAcrEntr").child("vAcresSubtot")));
+    long long v_cfe = sum_item - desc_subtot + acres_subtot;
+
+    long long paid = 0;
+    pugi::xml_node pgto = inf.child("pgto");
+    for (pugi::xml_node mp : pgto.children("MP"))
+        paid += cents(number(mp.child("vMP")));
+    if (paid < v_cfe) return refuse("06010", kRejectPayment);
+
+    pugi::xml_node tot = total.prepend_child("ICMSTot");
+    add(tot, "vICMS", money(sum_icms));
+    add(tot, "vProd", money(sum_prod));
+    add(tot, "vDesc", money(sum_desc));
+    add(tot, "vPIS", money(sum_pis));
+    add(tot, "vCOFINS", money(sum_cofins));
+    add(tot, "vPISST", "0.00");
+    add(tot, "vCOFINSST", "0.00");
+    add(tot, "vOutro", money(sum_outro));
+    pugi::xml_node vcfe = total.insert_child_after("vCFe", tot);
+    vcfe.text().set(money(v_cfe).c_str());
+    set_text(pgto, "vTroco", money(paid - v_cfe));
+    out.total = money(v_cfe);
+
+    pugi::xml_node dest = inf.child("dest");
+    for (const char* tag : {"CPF", "CNPJ"}) {
+        if (dest.child(tag)) {
+            out.recipient_tag = tag;
+            out.recipient = dest.child_value(tag);
+            break;
+        }
+    }
+
+    // ide and emit are rebuilt in the standard's order with the device's own data.
+    pugi::xml_node ide = inf.insert_child_before("ide", ide_in ? ide_in : inf.first_child());
+    add(ide, "cUF", ctx.uf);
+    add(ide, "cNF", digits(ctx.cnf, 6));
+    add(ide, "mod", "59");
+    add(ide, "nserieSAT", ctx.serial);
+    add(ide, "nCFe", digits(ctx.number, 6));
+    add(ide, "dEmi", local_time(ctx.now, "%Y%m%d"));
+    add(ide, "hEmi", local_time(ctx.now, "%H%M%S"));
+    add(ide, "cDV", std::string(1, out.key.back()));
+    add(ide, "tpAmb", ctx.test ? "2" : "1");
+    add(ide, "CNPJ", ide_in.child_value("CNPJ"));
+    add(ide, "signAC", ide_in.child_value("signAC"));
+    add(ide, "assinaturaQRCODE", out.qr_signature);
+    add(ide, "numeroCaixa",
+        ide_in.child("numeroCaixa") ? ide_in.child_value("numeroCaixa") : "001");
+    if (ide_in) inf.remove_child(ide_in);
+
+    pugi::xml_node emit = inf.insert_child_after("emit", ide);
+    add_emitter(emit, ctx.taxpayer_cnpj, emit_in);
+    if (emit_in) inf.remove_child(emit_in);
+
+    std::string versao_dados = inf.attribute("versaoDadosEnt").value();
+    while (inf.first_attribute())
+        inf.remove_attribute(inf.first_attribute());
+    std::string id = "CFe" + out.key;
+    inf.append_attribute("Id") = id.c_str();
+    inf.append_attribute("versao") = "0.07";
+    inf.append_attribute("versaoDadosEnt") = versao_dados.empty() ? "0.07" : versao_dados.c_str();
+    inf.append_attribute("versaoSB") = "010000";
+    add_signature(cfe, id);
+
+    out.xml = serialize(doc);
+    return out;
+}
+
+Issued issue_cancellation(std::string_view document, std::string_view key_field,
+                          const SaleRecord& sale, const IssueContext& ctx) {
+    if (sale.key.empty() || key_field != "CFe" + sale.key) return refuse("07002", "0000");
+    pugi::xml_document in;
+    if (!in.load_buffer(document.data(), document.size(), pugi::parse_default, pugi::encoding_utf8))
+        return refuse("07007", kRejectMalformed);
+    pugi::xml_node inf_in = in.child("CFeCanc").child("infCFe");
+    if (!inf_in) return refuse("07007", kRejectMalformed);
+    if (std::string_view(inf_in.attribute("chCanc").value()) != key_field)
+        return refuse("07007", kRejectKeyMismatch);
+    if (sale.cancelled) return refuse("07007", kRejectCancelled);
+    if (ctx.now - sale.time > 30 * 60) return refuse("07007", kRejectTooLate);
+
+    Issued out;
+    out.key = access_key(ctx.uf, ctx.now, ctx.taxpayer_cnpj, ctx.serial, ctx.number, ctx.cnf);
+    out.qr_signature = fake_signature(out.key);
+    out.total = sale.total;
+    out.recipient_tag = sale.recipient_tag;
+    out.recipient = sale.recipient;
+
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("CFeCanc");
+    pugi::xml_node inf = root.append_child("infCFe");
+    std::string id = "CFe" + out.key;
+    inf.append_attribute("Id") = id.c_str();
+    inf.append_attribute("chCanc") = std::string(key_field).c_str();
+    inf.append_attribute("versao") = "0.07";
+    add(inf, "dEmi", local_time(sale.time, "%Y%m%d"));
+    add(inf, "hEmi", local_time(sale.time, "%H%M%S"));
+    pugi::xml_node ide_in = inf_in.child("ide");
+    pugi::xml_node ide = inf.append_child("ide");
+    add(ide, "cUF", ctx.uf);
+    add(ide, "cNF", digits(ctx.cnf, 6));
+    add(ide, "mod", "59");
+    add(ide, "nserieSAT", ctx.serial);
+    add(ide, "nCFe", digits(ctx.number, 6));
+    add(ide, "dEmi", local_time(ctx.now, "%Y%m%d"));
+    add(ide, "hEmi", local_time(ctx.now, "%H%M%S"));
+    add(ide, "cDV", std::string(1, out.key.back()));
+    add(ide, "CNPJ", ide_in.child_value("CNPJ"));
+    add(ide, "signAC", ide_in.child_value("signAC"));
+    add(ide, "assinaturaQRCODE", out.qr_signature);
+    add(ide, "numeroCaixa",
+        ide_in.child("numeroCaixa") ? ide_in.child_value("numeroCaixa") : "001");
+    add_emitter(inf.append_child("emit"), ctx.taxpayer_cnpj, pugi::xml_node());
+    pugi::xml_node dest = inf.append_child("dest");
+    if (!sale.recipient_tag.empty()) add(dest, sale.recipient_tag.c_str(), sale.recipient);
+    add(inf.append_child("total"), "vCFe", sale.total);
+    copy_child(inf, inf_in, "infAdic");
+    add_signature(root, id);
+    out.xml = serialize(doc);
+    return out;
+}
+
+} // namespace satemu

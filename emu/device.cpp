@@ -1,0 +1,444 @@
+#include "device.h"
+
+#include <algorithm>
+#include <random>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+#include "util.h"
+
+namespace satemu {
+
+const char* const preset::kSignature =
+    "mNUR/sFFp91Ri8/e5lljvD4FdKLRTg93f6RS26GjJrpn/Ob3++y3yYHVtq9PZTQ0+tgqE7FEImOsp1qGAHv8BbujOvgv/"
+    "vqWROyDg+ODwIsy2ku2vPylhqrzEjJ6EYzSxhfmvrDnHm0aTHhmcWG7LATWByaRBg3AzEYzHnlT43cZWx26Du/"
+    "i7tAkqg3o0huYIwJxcaHC9DokaT3QY8CeVn0c9i9+PV+LMQI2dWKay8iwbY5sPZ6E+sPBlr0jH+UPkTZhiLwACqyu/"
+    "2YBhHaUgXJhXgCyUehf7ONUTI+JgFTBw4mIW3pwm3keg8uox5TJJ2wOhvmGoeGJe8Rrz9U1HA==";
+
+namespace {
+
+constexpr const char* kBusy = "SAT em processamento. Tente novamente.";
+
+struct CodeText {
+    std::string_view code;
+    const char* text;
+};
+
+// Messages of the result codes the emulator answers with.
+constexpr CodeText kMessages[] = {
+    {"04000", "Ativado corretamente"},
+    {"04001", "Erro na criação do certificado"},
+    {"04002", "SEFAZ não reconhece este SAT (CNPJ inválido)"},
+    {"04003", "SAT já ativado"},
+    {"04006", "CSR ICP-BRASIL criado com sucesso"},
+    {"05000", "Certificado transmitido com sucesso"},
+    {"05001", "Código de ativação inválido"},
+    {"05002", "Certificado inválido"},
+    {"06000", "Emitido com sucesso + conteúdo notas."},
+    {"06001", "Código de ativação inválido"},
+    {"06002", "SAT ainda não ativado"},
+    {"06003", "SAT não vinculado ao AC"},
+    {"06004", "Vinculação do AC não confere"},
+    {"06006", "SAT bloqueado pelo contribuinte"},
+    {"06010", "Erro de validação do conteúdo."},
+    {"07000", "Cupom cancelado com sucesso + conteúdo CF-eSAT cancelado."},
+    {"07001", "Código ativação inválido"},
+    {"07002", "Cupom inválido"},
+    {"07003", "SAT bloqueado pelo contribuinte"},
+    {"07007", "Erro de validação do conteúdo."},
+    {"08000", "SAT em operação"},
+    {"09000", "Emitido com sucesso"},
+    {"09001", "Código ativação inválido"},
+    {"09002", "SAT ainda não ativado"},
+    {"09099", "Erro desconhecido na emissão."},
+    {"10000", "Resposta com Sucesso"},
+    {"10001", "Código de ativação inválido"},
+    {"10002", "SAT ainda não ativado"},
+    {"11001", "Código de ativação inválido"},
+    {"11002", "SAT ainda não ativado"},
+    {"11003", "Sessão não existe"},
+    {"12000", "Rede Configurada"},
+    {"12001", "Código de ativação inválido"},
+    {"12002", "Dados de rede inválidos"},
+    {"13000", "Assinatura do AC Registrada"},
+    {"13001", "Código de ativação inválido"},
+    {"13003", "Assinatura fora do padrão informado"},
+    {"13004", "CNPJ da Software House ou do contribuinte diverge"},
+    {"14000", "Software Atualizado com Sucesso"},
+    {"14001", "Código de ativação inválido"},
+    {"15000", "Transferência completa"},
+    {"15001", "Código de ativação inválido"},
+    {"16000", "Equipamento SAT bloqueado com sucesso"},
+    {"16001", "Código de ativação inválido"},
+    {"16002", "Equipamento SAT já está bloqueado"},
+    {"17000", "Equipamento SAT desbloqueado com sucesso"},
+    {"17001", "Código de ativação inválido"},
+    {"17003", "Equipamento SAT não está bloqueado"},
+    {"18000", "Código de ativação alterado com sucesso"},
+    {"18001", "Código de ativação inválido"},
+    {"18002", "Código de ativação de emergência incorreto"},
+    {"18003", "Confirmação do novo código não confere"},
+    {"18099", "Erro desconhecido na troca do código"},
+    {"19001", "Código de ativação inválido"},
+    {"19002", "SAT ainda não ativado"},
+    {"19003", "Não existe sessão fiscal"},
+};
+
+std::string message(std::string_view code) {
+    for (const auto& m : kMessages)
+        if (m.code == code) return m.text;
+    if (code.size() == 5 && code.substr(2) == "097") return "Número de sessão inválido";
+    if (code.size() == 5 && code.substr(2) == "098") return kBusy;
+    return "Erro desconhecido";
+}
+
+std::string family_code(int family, int result) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d%03d", family, result);
+    return buf;
+}
+
+// Answers of commands 03, 04 and 10 carry the CCCC field after the code.
+bool has_cccc(const std::string& code) {
+    return code == "03" || code == "04" || code == "10";
+}
+
+std::string short_answer(const Command& cmd, const std::string& code, const char* cccc = "0000") {
+    std::string a = cmd.session_field() + "|" + code + "|";
+    if (has_cccc(cmd.code)) a += std::string(cccc) + "|";
+    return a + message(code) + "||";
+}
+
+// Commands whose answer is a stored answer: never stored themselves.
+bool is_stored_query(const std::string& code) {
+    return code == "08" || code == "20";
+}
+
+std::string trim(std::string s) {
+    s.erase(0, s.find_first_not_of(' '));
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+std::string network_value(const pugi::xml_node& cfg, const char* name, const char* fallback) {
+    const char* v = cfg.child_value(name);
+    return *v ? v : fallback;
+}
+
+std::string plus_years(std::time_t t, int years) {
+    std::string ymd = local_time(t, "%Y%m%d");
+    int y = std::stoi(ymd.substr(0, 4)) + years;
+    return std::to_string(y) + ymd.substr(4);
+}
+
+} // namespace
+
+int family_of(const std::string& code) {
+    if (code.size() != 2 || !all_digits(code)) return 0;
+    int n = std::stoi(code);
+    if (n >= 1 && n <= 15) return n + 3;
+    return n == 20 ? 19 : 0;
+}
+
+const std::string* DeviceState::stored(long long session) const {
+    for (auto it = sessions.rbegin(); it != sessions.rend(); ++it)
+        if (it->first == session) return &it->second;
+    return nullptr;
+}
+
+void DeviceState::store(long long session, std::string answer) {
+    std::erase_if(sessions, [&](const auto& p) { return p.first == session; });
+    sessions.emplace_back(session, std::move(answer));
+    while (sessions.size() > kStoredSessions)
+        sessions.pop_front();
+}
+
+void Device::apply_preset(const std::string& code) {
+    state_.activated = true;
+    state_.code = code;
+    state_.taxpayer_cnpj = preset::kTaxpayerCnpj;
+    state_.uf = preset::kUf;
+    state_.sh_cnpj = preset::kSoftwareHouseCnpj;
+    state_.signature = preset::kSignature;
+    state_.activation_time = clock();
+    log_event("SAT ativado (preset)");
+    changed();
+}
+
+void Device::log_event(const std::string& text) {
+    state_.events.push_back(local_time(clock(), "%Y%m%d%H%M%S") + "|SAT|info|" + text);
+    if (state_.events.size() > kEventLines)
+        state_.events.erase(state_.events.begin(),
+                            state_.events.begin() + (state_.events.size() - kEventLines));
+}
+
+void Device::changed() {
+    if (on_change) on_change();
+}
+
+std::string Device::busy_answer(const Command& cmd) const {
+    int family = family_of(cmd.code);
+    return short_answer(cmd, family_code(family ? family : 0, 98));
+}
+
+void Device::store_answer(const Command& cmd, const std::string& answer) {
+    if (is_stored_query(cmd.code)) return;
+    state_.store(cmd.session, answer);
+    if (cmd.code == "03" || cmd.code == "04") state_.last_fiscal = answer;
+}
+
+std::string Device::handle(const Command& cmd) {
+    int family = family_of(cmd.code);
+    if (family == 0) return {};
+    std::string answer;
+    if (options_.unique_sessions && !is_stored_query(cmd.code) && state_.stored(cmd.session))
+        answer = short_answer(cmd, family_code(family, 97));
+    else
+        answer = dispatch(cmd, family);
+    store_answer(cmd, answer);
+    std::string_view result = answer;
+    size_t bar = result.find('|');
+    log_event("comando " + cmd.code + " sessao " + cmd.session_field() + " resultado " +
+              std::string(bar == std::string_view::npos ? "" : result.substr(bar + 1, 5)));
+    changed();
+    return answer;
+}
+
+IssueContext Device::context(long number) {
+    IssueContext ctx;
+    ctx.uf = state_.uf;
+    ctx.serial = state_.serial;
+    ctx.taxpayer_cnpj = state_.taxpayer_cnpj;
+    ctx.associated = state_.associated();
+    ctx.sh_cnpj = state_.sh_cnpj;
+    ctx.signature = state_.signature;
+    ctx.number = number;
+    if (random_cnf) {
+        ctx.cnf = random_cnf();
+    } else {
+        static std::mt19937 gen{std::random_device{}()};
+        ctx.cnf = std::uniform_int_distribution<long>(0, 999999)(gen);
+    }
+    ctx.now = clock();
+    return ctx;
+}
+
+std::string Device::dispatch(const Command& cmd, int family) {
+    const std::string& c = cmd.code;
+    if (c == "05") return cmd.session_field() + "|08000|" + message("08000") + "||";
+
+    if (c == "01") {
+        if (state_.activated) return short_answer(cmd, "04003");
+        if (cmd.field(1).empty()) return short_answer(cmd, "04001");
+        if (cmd.field(2).size() != 14 || !all_digits(cmd.field(2)))
+            return short_answer(cmd, "04002");
+        state_.activated = true;
+        state_.code = cmd.field(1);
+        state_.taxpayer_cnpj = cmd.field(2);
+        std::string uf = trim(cmd.field(3));
+        state_.uf = uf.size() == 1 ? "0" + uf : uf;
+        state_.activation_time = clock();
+        log_event("SAT ativado para o CNPJ " + state_.taxpayer_cnpj);
+        if (trim(cmd.field(0)) == "2") {
+            std::string csr = base64_encode("satemu emulator: certificate signing request of SAT " +
+                                            state_.serial);
+            return cmd.session_field() + "|04006|" + message("04006") + "|||" + csr;
+        }
+        return cmd.session_field() + "|04000|" + message("04000") + "|||";
+    }
+
+    if (c == "15") {
+        if (!state_.activated) return short_answer(cmd, "18001");
+        std::string option = trim(cmd.field(1));
+        if (option == "1" && cmd.field(0) != state_.code) return short_answer(cmd, "18001");
+        if (option == "2" && cmd.field(0) != state_.emergency_code)
+            return short_answer(cmd, "18002");
+        if (option != "1" && option != "2") return short_answer(cmd, "18099");
+        if (cmd.field(2) != cmd.field(3)) return short_answer(cmd, "18003");
+        if (cmd.field(2).empty()) return short_answer(cmd, "18099");
+        state_.code = cmd.field(2);
+        log_event("codigo de ativacao alterado");
+        return short_answer(cmd, "18000");
+    }
+
+    // Everything else needs the activation code; a few families have a code of their
+    // own for a device that was never activated.
+    if (!state_.activated) {
+        for (int f : {6, 9, 10, 11, 19})
+            if (f == family) return short_answer(cmd, family_code(family, 2));
+        return short_answer(cmd, family_code(family, 1));
+    }
+    if (cmd.field(0) != state_.code) {
+        if (c == "07") return short_answer(cmd, family_code(10, options_.status_wrong_code % 1000));
+        return short_answer(cmd, family_code(family, 1));
+    }
+
+    if (c == "02") {
+        if (cmd.field(1).empty()) return short_answer(cmd, "05002");
+        log_event("certificado ICP-Brasil instalado");
+        return short_answer(cmd, "05000");
+    }
+    if (c == "03") {
+        if (state_.blocked) return short_answer(cmd, "06006");
+        return fiscal_sale(cmd, false);
+    }
+    if (c == "04") {
+        if (state_.blocked) return short_answer(cmd, "07003");
+        return cancellation(cmd);
+    }
+    if (c == "06") return fiscal_sale(cmd, true);
+    if (c == "07") return status(cmd);
+    if (c == "08") {
+        const std::string& asked = cmd.field(1);
+        if (all_digits(asked) && asked.size() <= 18)
+            if (const std::string* a = state_.stored(std::stoll(asked))) return *a;
+        return short_answer(cmd, "11003");
+    }
+    if (c == "09") {
+        pugi::xml_document doc;
+        const std::string& d = cmd.field(1);
+        if (d.empty() || !doc.load_buffer(d.data(), d.size())) return short_answer(cmd, "12002");
+        state_.network = d;
+        log_event("interface de rede configurada");
+        return short_answer(cmd, "12000");
+    }
+    if (c == "10") {
+        const std::string& value = cmd.field(1);
+        if (value.size() != 28 || !all_digits(value) || value.substr(14) != state_.taxpayer_cnpj)
+            return short_answer(cmd, "13004");
+        if (cmd.field(2).empty()) return short_answer(cmd, "13003");
+        state_.sh_cnpj = value.substr(0, 14);
+        state_.signature = cmd.field(2);
+        log_event("assinatura do AC registrada para o CNPJ " + state_.sh_cnpj);
+        return short_answer(cmd, "13000");
+    }
+    if (c == "11") {
+        log_event("software atualizado");
+        return short_answer(cmd, "14000");
+    }
+    if (c == "12") {
+        std::string log;
+        for (const auto& line : state_.events)
+            log += line + "\n";
+        return cmd.session_field() + "|15000|" + message("15000") + "|||" + base64_encode(log);
+    }
+    if (c == "13") {
+        if (state_.blocked) return short_answer(cmd, "16002");
+        state_.blocked = true;
+        log_event("SAT bloqueado pelo contribuinte");
+        return short_answer(cmd, "16000");
+    }
+    if (c == "14") {
+        if (!state_.blocked) return short_answer(cmd, "17003");
+        state_.blocked = false;
+        log_event("SAT desbloqueado pelo contribuinte");
+        return short_answer(cmd, "17000");
+    }
+    if (c == "20") {
+        if (state_.last_fiscal.empty()) return short_answer(cmd, "19003");
+        return state_.last_fiscal;
+    }
+    return short_answer(cmd, family_code(family, 99));
+}
+
+std::string Device::fiscal_sale(const Command& cmd, bool test) {
+    IssueContext ctx = context(state_.counter + 1);
+    ctx.test = test;
+    Issued r = issue_sale(cmd.field(1), ctx);
+    std::string sess = cmd.session_field();
+    std::string stamp = local_time(ctx.now, "%Y%m%d%H%M%S");
+    if (test) {
+        if (!r.code.empty()) return short_answer(cmd, "09099");
+        log_event("teste fim a fim: CFe" + r.key);
+        return sess + "|09000|" + message("09000") + "|||" + base64_encode(r.xml) + "|" + stamp +
+               "|" + std::to_string(1000000 + ctx.number % 1000000).substr(1) + "|CFe" + r.key;
+    }
+    if (!r.code.empty()) return short_answer(cmd, r.code, r.rejection.c_str());
+    state_.counter = ctx.number;
+    state_.last_sale = SaleRecord{r.key, r.total, r.recipient_tag, r.recipient, ctx.now, false};
+    if (state_.first_key.empty()) state_.first_key = r.key;
+    state_.last_key = r.key;
+    state_.last_cfe_time = ctx.now;
+    log_event("CF-e emitido: CFe" + r.key);
+    return sess + "|06000|0000|" + message("06000") + "|||" + base64_encode(r.xml) + "|" + stamp +
+           "|CFe" + r.key + "|" + r.total + "|" + r.recipient + "|" + r.qr_signature;
+}
+
+std::string Device::cancellation(const Command& cmd) {
+    IssueContext ctx = context(state_.counter + 1);
+    Issued r = issue_cancellation(cmd.field(2), cmd.field(1), state_.last_sale, ctx);
+    if (!r.code.empty()) return short_answer(cmd, r.code, r.rejection.c_str());
+    state_.counter = ctx.number;
+    state_.last_sale.cancelled = true;
+    state_.last_key = r.key;
+    state_.last_cfe_time = ctx.now;
+    log_event("CF-e cancelado: CFe" + state_.last_sale.key);
+    return cmd.session_field() + "|07000|0000|" + message("07000") + "|||" + base64_encode(r.xml) +
+           "|" + local_time(ctx.now, "%Y%m%d%H%M%S") + "|CFe" + r.key + "|" + r.total + "|" +
+           r.qr_signature;
+}
+
+std::string Device::status(const Command& cmd) {
+    pugi::xml_document net;
+    if (!state_.network.empty()) net.load_buffer(state_.network.data(), state_.network.size());
+    pugi::xml_node cfg = net.child("config");
+    std::string tipo = network_value(cfg, "tipoLan", "DHCP");
+    bool fixed = tipo.rfind("IPFIX", 0) == 0;
+    auto addr = [&](const char* name, const char* dhcp) {
+        return fixed ? network_value(cfg, name, dhcp) : std::string(dhcp);
+    };
+    std::string mac = "02:53:41:" + state_.serial.substr(3, 2) + ":" + state_.serial.substr(5, 2) +
+                      ":" + state_.serial.substr(7, 2);
+    std::time_t now = clock();
+    std::string last_time =
+        state_.last_cfe_time ? local_time(state_.last_cfe_time, "%Y%m%d%H%M%S") : "";
+    std::time_t cert = state_.activation_time ? state_.activation_time : now;
+    std::vector<std::string> f = {
+        cmd.session_field(),
+        "10000",
+        message("10000"),
+        "",
+        "",
+        state_.serial,
+        fixed ? "IPFIX" : "DHCP",
+        addr("lanIP", "192.168.0.50"),
+        mac,
+        addr("lanMask", "255.255.255.0"),
+        addr("lanGW", "192.168.0.1"),
+        addr("lanDNS1", "8.8.8.8"),
+        addr("lanDNS2", "8.8.4.4"),
+        "CONECTADO",
+        "ALTO",
+        "4 Gbytes",
+        std::to_string(330 + state_.counter / 200) + " Mbytes",
+        local_time(now, "%Y%m%d%H%M%S"),
+        "01.00.00",
+        "00.07",
+        state_.last_key,
+        state_.first_key,
+        state_.last_key,
+        last_time,
+        last_time,
+        local_time(cert, "%Y%m%d"),
+        plus_years(cert, 5),
+        state_.blocked ? "2" : "0",
+    };
+    std::string out;
+    for (size_t i = 0; i < f.size(); ++i)
+        out += (i ? "|" : "") + f[i];
+    return out;
+}
+
+std::string Device::summary() const {
+    const DeviceState& s = state_;
+    return "activated=" + std::to_string(s.activated) + " blocked=" + std::to_string(s.blocked) +
+           " serial=" + s.serial + " code=" + s.code + " uf=" + s.uf +
+           " taxpayer=" + s.taxpayer_cnpj + " associated=" + std::to_string(s.associated()) +
+           " counter=" + std::to_string(s.counter) +
+           " sessions=" + std::to_string(s.sessions.size()) + " last_sale=" + s.last_sale.key +
+           " cancelled=" + std::to_string(s.last_sale.cancelled) +
+           " events=" + std::to_string(s.events.size());
+}
+
+} // namespace satemu

@@ -1,0 +1,108 @@
+// The device model: its state and the answer to every command.
+#pragma once
+
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cfe.h"
+#include "frame.h"
+
+namespace satemu {
+
+// Data of the --preset active device, also shown by --help.
+namespace preset {
+inline constexpr const char* kTaxpayerCnpj = "47291583000110";
+inline constexpr const char* kTaxpayerIe = "111222333444";
+inline constexpr const char* kUf = "35";
+inline constexpr const char* kSoftwareHouseCnpj = "08317492000155";
+inline constexpr const char* kActivationCode = "12345678";
+inline constexpr const char* kEmergencyCode = "87654321";
+inline constexpr const char* kSerial = "900000001";
+// The software house's signature of the two CNPJs (344 characters, as a real one).
+extern const char* const kSignature;
+} // namespace preset
+
+inline constexpr size_t kStoredSessions = 100;
+inline constexpr size_t kEventLines = 2000;
+
+struct DeviceState {
+    std::string serial = preset::kSerial;
+    bool activated = false;
+    std::string code;                                    // activation code
+    std::string emergency_code = preset::kEmergencyCode; // for option 2 of the code change
+    std::string taxpayer_cnpj;
+    std::string uf;
+    std::string sh_cnpj; // association: software house CNPJ
+    std::string signature;
+    bool blocked = false;
+    std::string network;                                    // last network configuration document
+    long counter = 0;                                       // number of the last CF-e issued
+    std::deque<std::pair<long long, std::string>> sessions; // oldest first
+    std::string last_fiscal; // stored answer of the last sale/cancellation
+    SaleRecord last_sale;
+    std::string first_key; // first and last key of the current list
+    std::string last_key;
+    std::time_t last_cfe_time = 0;
+    std::time_t activation_time = 0;
+    std::vector<std::string> events;
+
+    bool associated() const { return !sh_cnpj.empty(); }
+    const std::string* stored(long long session) const;
+    void store(long long session, std::string answer);
+};
+
+struct DeviceOptions {
+    int status_wrong_code = 10001; // answer of 07 for a wrong code (some devices send 10099)
+    bool unique_sessions = false;  // answer xx097 to a session number repeated among the last 100
+};
+
+class Device {
+  public:
+    explicit Device(DeviceOptions options = {}) : options_(options) {}
+
+    // Fills the state as a demo device: activated and associated.
+    void apply_preset(const std::string& code);
+
+    // Processes one command: changes the state, stores the answer (except for the
+    // two queries of stored answers) and returns it (without the final 0x03).
+    std::string handle(const Command& cmd);
+
+    // The family's busy answer, without processing anything.
+    std::string busy_answer(const Command& cmd) const;
+    // Stores `answer` as the answer of the command's session, where the command's answers are
+    // stored.
+    void store_answer(const Command& cmd, const std::string& answer);
+
+    DeviceState& state() { return state_; }
+    const DeviceState& state() const { return state_; }
+
+    // Called after every change of the state (the state file hooks in here).
+    std::function<void()> on_change;
+    // Clock and random source, replaceable by tests.
+    std::function<std::time_t()> clock = [] { return std::time(nullptr); };
+    std::function<long()> random_cnf;
+
+    void log_event(const std::string& text);
+    // One-line key=value summary.
+    std::string summary() const;
+
+  private:
+    std::string dispatch(const Command& cmd, int family);
+    std::string fiscal_sale(const Command& cmd, bool test);
+    std::string cancellation(const Command& cmd);
+    std::string status(const Command& cmd);
+    IssueContext context(long number);
+    void changed();
+
+    DeviceOptions options_;
+    DeviceState state_;
+};
+
+// Family of a command code: 01..15 give 04..18, 20 gives 19; 0 for unknown codes.
+int family_of(const std::string& code);
+
+} // namespace satemu
