@@ -1,0 +1,371 @@
+// satcli run as a process against stand-in libraries: the loader messages,
+// the usage text and each command's full output, byte for byte.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "process.h"
+#include "sandbox.h"
+
+using satcli_test::pasta_com_biblioteca;
+using satcli_test::Resultado;
+using satcli_test::roda_satcli;
+
+namespace {
+
+const std::string SEP = std::string(72, '=') + "\n";
+const std::string TRACOS = "\n" + std::string(70, '-');
+
+std::string cabeca(const std::string& titulo) {
+    return SEP + "\nExecutando funcao: " + titulo + "\n";
+}
+std::string retorno(const std::string& r) {
+    return "\nRetorno: " + r + "\n\n";
+}
+
+const std::string kUso = "\nsatcli - Versao: 3.0.0.5 - Torvane Informatica\n"
+                         "Sintaxe: satcli funcao [args] \n"
+                         "funcoes:\n"
+                         "   AssociarAssinatura codigoDeAtivacao (config.ini)\n"
+                         "   AtivarSAT codigoDeAtivacao (config.ini)\n"
+                         "   AtualizarSoftwareSAT codigoDeAtivacao\n"
+                         "   BloquearSAT codigoDeAtivacao\n"
+                         "   ConfigurarInterfaceDeRede codigoDeAtivacao (config.ini)\n"
+                         "   ConsultarSAT\n"
+                         "   ConsultarNumeroSessao codigoDeAtivacao cNumeroDeSessao\n"
+                         "   ConsultarUltimaSessaoFiscal codigoDeAtivacao\n"
+                         "   ConsultarStatusOperacional codigoDeAtivacao\n"
+                         "   DesbloquearSAT codigoDeAtivacao\n"
+                         "   ExtrairLogs codigoDeAtivacao\n"
+                         "   TesteFimAFim codigoDeAtivacao (config.ini)\n"
+                         "   TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo\n"
+                         "   EnviarDadosVenda codigoDeAtivacao arquivo_CFe\n"
+                         "   CancelarUltimaVenda codigoDeAtivacao arquivo_CFeCanc\n"
+                         "\n";
+const std::string kLinhaUltima = "   ConsultarUltimaSessaoFiscal codigoDeAtivacao\n";
+
+std::string sem_linha_ultima() {
+    std::string u = kUso;
+    u.erase(u.find(kLinhaUltima), kLinhaUltima.size());
+    return u;
+}
+
+// One run against the complete stand-in; the session number it drew is read
+// from the stand-in's record.
+struct Stub {
+    std::string pasta = pasta_com_biblioteca(STUB_FULL);
+    std::string registro = pasta + "/registro.txt";
+    Resultado r;
+    Stub& roda(const std::vector<std::string>& args, const std::string& resposta = "",
+               std::vector<std::string> env = {}) {
+        env.push_back("STUB_REGISTRO=" + registro);
+        if (!resposta.empty()) env.push_back("STUB_RESPOSTA=" + resposta);
+        r = roda_satcli(pasta, args, env);
+        return *this;
+    }
+    std::string chamada() const {
+        std::string t = testsupport::read_file(registro);
+        return t.empty() ? t : t.substr(0, t.size() - 1);
+    }
+    std::string sessao() const {
+        std::string c = chamada();
+        std::size_t a = c.find('|');
+        return a == c.npos ? "" : c.substr(a + 1, c.find('|', a + 1) - a - 1);
+    }
+    void arquivo(const std::string& nome, const std::string& texto) const {
+        testsupport::write_file(pasta + "/" + nome, texto);
+    }
+};
+
+std::string frame_cfe(const std::string& rotulo, const std::string& chave, const std::string& doc) {
+    return "\nChave " + rotulo + ": " + chave + "\n" + TRACOS + "\n\n" + rotulo + ": " + doc +
+           "\n\n" + TRACOS + "\n\n";
+}
+
+const std::string kConfig = "[DEFAULT]\nLAYOUT=0.07\nCNPJ_CONTRIB=11111111111111\n"
+                            "IE_CONTRIB=111111111111\nCNPJ_SH=22222222222222\n"
+                            "ASSINATURA_SH=SGVsbG8=\nUF=35\n"
+                            "[REDE]\ntipoInter=ETHE\ntipoLan=IPFIX\nlanIP=192.168.001.010\n"
+                            "lanMask=255.255.255.000\nlanGW=192.168.001.001\n"
+                            "lanDNS1=008.008.008.008\nlanDNS2=008.008.004.004\nproxy=1\n"
+                            "proxy_ip=010.000.000.001\nproxy_porta=3128\nproxy_user=joao\n"
+                            "proxy_senha=segredo\n";
+
+// base64 of "<CFe><infCFe/></CFe>"
+const std::string kCFe64 = "PENGZT48aW5mQ0ZlLz48L0NGZT4=";
+
+} // namespace
+
+TEST(Loader, MissingLibraryStopsEveryRun) {
+    std::string vazia = pasta_com_biblioteca("");
+    for (auto args : std::vector<std::vector<std::string>>{{}, {"ConsultarSAT"}}) {
+        Resultado r = roda_satcli(vazia, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "dl_handle: ./libtorvane_sat_x86.so: cannot open shared object file: "
+                         "No such file or directory\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Loader, MissingRequiredFunctionStopsEveryRun) {
+    Resultado r = roda_satcli(pasta_com_biblioteca(STUB_NO_REQUIRED), {"ConsultarSAT"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "dlsym_AtivarSAT: ./libtorvane_sat_x86.so: undefined symbol: AtivarSAT\n");
+}
+
+TEST(Loader, MissingOptionalFunctionsAreAnnouncedAndRefused) {
+    std::string pasta = pasta_com_biblioteca(STUB_NO_OPTIONAL);
+    const std::string avisos =
+        "dlsym_ConsultarUltimaSessaoFiscal: ./libtorvane_sat_x86.so: undefined symbol: "
+        "ConsultarUltimaSessaoFiscal\n"
+        "dlsym_SetDriver: ./libtorvane_sat_x86.so: undefined symbol: SetDriver\n";
+    Resultado uso = roda_satcli(pasta, {});
+    EXPECT_EQ(uso.status, 1);
+    EXPECT_EQ(uso.out, avisos + sem_linha_ultima());
+    for (auto args : std::vector<std::vector<std::string>>{{"ConsultarUltimaSessaoFiscal"},
+                                                           {"SetDriver", "DEBUG", "true"}}) {
+        Resultado r = roda_satcli(pasta, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, avisos + "Funcao nao suportada pela biblioteca\n\n");
+    }
+    Resultado consulta = roda_satcli(pasta, {"ConsultarSAT"});
+    EXPECT_EQ(consulta.status, 0);
+    EXPECT_TRUE(consulta.out.starts_with(avisos + cabeca("ConsultarSAT")));
+}
+
+TEST(Usage, ShownForNoNameAndUnknownNames) {
+    Stub s;
+    for (auto args : std::vector<std::vector<std::string>>{
+             {}, {"consultarsat"}, {"ConsultarSat"}, {"ComunicarCertificadoICPBRASIL"}}) {
+        s.roda(args);
+        EXPECT_EQ(s.r.status, 1);
+        EXPECT_EQ(s.r.out, kUso);
+    }
+    EXPECT_EQ(s.chamada(), "") << "no library call";
+}
+
+TEST(Golden, SimpleCommands) {
+    const struct {
+        std::vector<std::string> args;
+        std::string titulo;
+        std::string parametros; // empty: no "Parametros: " block
+        std::string chamada;    // without the session field
+        std::string resposta;
+    } casos[] = {
+        {{"ConsultarSAT", "ignorado"},
+         "ConsultarSAT",
+         "",
+         "ConsultarSAT",
+         "|08000|SAT em operacao||"},
+        {{"ConsultarStatusOperacional", "cod"},
+         "ConsultarStatusOperacional",
+         "     Cod. Ativacao: cod\n",
+         "ConsultarStatusOperacional|cod",
+         "|10000|ok||"},
+        {{"AtualizarSoftwareSAT", "cod"},
+         "AtualizarSoftwareSAT",
+         "     Cod. Ativacao: cod\n",
+         "AtualizarSoftwareSAT|cod",
+         "|14000|ok||"},
+        {{"BloquearSAT", "cod"},
+         "BloquearSAT",
+         "     Cod. Ativacao: cod\n",
+         "BloquearSAT|cod",
+         "|16000|ok||"},
+        {{"DesbloquearSAT", "cod"},
+         "DesbloquearSAT",
+         "     Cod. Ativacao: cod\n",
+         "DesbloquearSAT|cod",
+         "|17000|ok||"},
+        {{"ConsultarNumeroSessao", "cod", "42x"},
+         "ConsultarNumeroSessao",
+         "     Cod. Ativacao: cod\n     Sessao a consultar: 42x\n",
+         "ConsultarNumeroSessao|cod|42",
+         "|11003|Sessao nao existe||"},
+        {{"TrocarCodigoDeAtivacao", "emerg", "2", "novo"},
+         "TrocarCodigoDeAtivacao",
+         "     Opcao: 2 - Codigo de Emergencia\n     Cod. Emeergencia: emerg\n"
+         "     Novo Codigo: novo\n",
+         "TrocarCodigoDeAtivacao|emerg|2|novo|novo",
+         "|18000|ok||"},
+        {{"AtivarSAT", "cod"},
+         "AtivarSAT",
+         "     Cod. Ativacao: cod\n     Tipo de Certificado: AC_SAT/SEFAZ\n"
+         "     CNPJ Contribuinte: 11111111111111\n     UF: 35\n",
+         "AtivarSAT|1|cod|11111111111111|35",
+         "|04000|ok||"},
+        {{"AssociarAssinatura", "cod"},
+         "AssociarAssinatura",
+         "     Cod. Ativacao: cod\n     CNPJValue: 2222222222222211111111111111\n"
+         "     AssinaturaSH: SGVsbG8=\n",
+         "AssociarAssinatura|cod|2222222222222211111111111111|SGVsbG8=",
+         "|13000|ok||"},
+    };
+    for (const auto& c : casos) {
+        Stub s;
+        s.arquivo("config.ini", kConfig);
+        s.roda(c.args);
+        std::string sessao = s.sessao();
+        ASSERT_EQ(sessao.size(), 6u) << c.titulo;
+        std::string chamada = c.chamada;
+        chamada.insert(chamada.find('|') == chamada.npos ? chamada.size() : chamada.find('|'),
+                       "|" + sessao);
+        EXPECT_EQ(s.chamada(), chamada);
+        std::string params = c.parametros.empty() ? "" : "Parametros: \n" + c.parametros;
+        EXPECT_EQ(s.r.out, cabeca(c.titulo) + params + retorno(sessao + c.resposta) + SEP);
+        EXPECT_EQ(s.r.status, 0);
+        EXPECT_EQ(s.r.err, "");
+    }
+}
+
+TEST(Golden, SetDriverDrawsNoSession) {
+    Stub s;
+    s.roda({"SetDriver", "DEBUG", "true"});
+    EXPECT_EQ(s.r.status, 0);
+    EXPECT_EQ(s.chamada(), "SetDriver|DEBUG|true");
+    EXPECT_EQ(s.r.out, cabeca("SetDriver") +
+                           "Parametros: \n     Parametro: DEBUG\n         Valor: true\n" +
+                           retorno("OK") + SEP);
+}
+
+TEST(Golden, EndToEndTestSendsTheSampleSale) {
+    Stub s;
+    s.arquivo("config.ini", kConfig);
+    s.roda({"TesteFimAFim", "cod"});
+    std::string chamada = s.chamada();
+    std::string xml = chamada.substr(chamada.find("|cod|") + 5);
+    EXPECT_TRUE(xml.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFe><infCFe "
+                                "versaoDadosEnt=\"0.07\"><ide><CNPJ>22222222222222</CNPJ><signAC>"
+                                "SGVsbG8=</signAC>"));
+    EXPECT_EQ(s.r.out, cabeca("TesteFimAFim") +
+                           "Parametros: \n     Cod. Ativacao: cod\n     Layout: 0.07\n"
+                           "     CNPJ SH: 22222222222222\n     AssinaturaSH: SGVsbG8=\n"
+                           "     CNPJ Contribuinte: 11111111111111\n"
+                           "     IE Contribuinte: 111111111111\n     XML: " +
+                           xml + "\n" + retorno(s.sessao() + "|09000|ok||") + SEP);
+}
+
+TEST(Golden, NetworkConfigurationWithAConfiguredProxy) {
+    Stub s;
+    s.arquivo("config.ini", kConfig);
+    s.roda({"ConfigurarInterfaceDeRede", "cod"});
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><tipoInter>ETHE</tipoInter><tipoLan>"
+        "IPFIX</tipoLan><lanIP>192.168.001.010</lanIP><lanMask>255.255.255.000</lanMask><lanGW>"
+        "192.168.001.001</lanGW><lanDNS1>008.008.008.008</lanDNS1><lanDNS2>008.008.004.004"
+        "</lanDNS2><proxy>1</proxy><proxy_ip>010.000.000.001</proxy_ip><proxy_porta>3128"
+        "</proxy_porta><proxy_user>joao</proxy_user><proxy_senha>segredo</proxy_senha></config>";
+    EXPECT_EQ(s.r.status, 0);
+    EXPECT_EQ(s.chamada(), "ConfigurarInterfaceDeRede|" + s.sessao() + "|cod|" + xml);
+    EXPECT_EQ(s.r.out, cabeca("ConfigurarInterfaceDeRede") +
+                           "Parametros: \n     Cod. Ativacao: cod\n     tipoInter: ETHE\n"
+                           "     tipoLan: IPFIX\n     lanIP: 192.168.001.010\n"
+                           "     lanMask: 255.255.255.000\n     lanGW: 192.168.001.001\n"
+                           "     lanDNS1: 008.008.008.008\n     lanDNS2: 008.008.004.004\n"
+                           "     proxy: 1 (PROXY COM CONFIGURACAO)\n"
+                           "     proxy_ip: 010.000.000.001\n     proxy_porta: 3128\n"
+                           "     proxy_user: joao\n     proxy_senha: segredo\n"
+                           "     XML de Configuracao: " +
+                           xml + "\n" + retorno(s.sessao() + "|12000|ok||"));
+}
+
+TEST(Golden, SaleAndCancellationPrintTheDecodedDocuments) {
+    const std::string venda_resp = "{sessao}|06000|0000|Emitido com sucesso|||" + kCFe64 +
+                                   "|20260101120000|CFe35260111111111111111590000000010000011234567"
+                                   "|10.00||qr";
+    Stub v;
+    v.arquivo("venda.xml", "<CFe><infCFe versaoDadosEnt=\"0.07\"/></CFe>");
+    v.roda({"EnviarDadosVenda", "cod", "venda.xml"}, venda_resp);
+    std::string resp = venda_resp;
+    resp.replace(0, 8, v.sessao());
+    EXPECT_EQ(v.r.status, 0);
+    EXPECT_EQ(v.chamada(), "EnviarDadosVenda|" + v.sessao() +
+                               "|cod|<CFe><infCFe versaoDadosEnt=\"0.07\"/></CFe>");
+    EXPECT_EQ(v.r.out,
+              cabeca("EnviarDadosVendas") +
+                  "Parametros: \n     Cod. Ativacao: cod\n       Arquivo CFe: venda.xml\n" +
+                  retorno(resp) + SEP +
+                  frame_cfe("CFe", "CFe35260111111111111111590000000010000011234567",
+                            "<CFe><infCFe/></CFe>"));
+
+    Stub c;
+    c.arquivo("canc.xml", "<CFeCanc><infCFe chCanc=\"CFe3526\"><ide/></infCFe></CFeCanc>");
+    c.roda({"CancelarUltimaVenda", "cod", "canc.xml"}, "{sessao}|07098|0000|ocupado||");
+    EXPECT_EQ(c.chamada(), "CancelarUltimaVenda|" + c.sessao() +
+                               "|cod|CFe3526|<CFeCanc><infCFe chCanc=\"CFe3526\"><ide/></infCFe>"
+                               "</CFeCanc>");
+    EXPECT_EQ(c.r.out,
+              cabeca("CancelarUltimaVenda") +
+                  "Parametros: \n       Cod. Ativacao: cod\n     Arquivo CFeCanc: canc.xml\n" +
+                  retorno(c.sessao() + "|07098|0000|ocupado||") + SEP +
+                  frame_cfe("CFeCanc", "", ""));
+}
+
+TEST(Golden, LastFiscalSessionDecodesByCode) {
+    const struct {
+        std::string codigo;
+        std::string frame;
+    } casos[] = {
+        {"06000", frame_cfe("CFe", "k", "<CFe><infCFe/></CFe>")},
+        {"07000", frame_cfe("CFeCanc", "k", "<CFe><infCFe/></CFe>")},
+        {"19003", ""},
+    };
+    for (const auto& c : casos) {
+        Stub s;
+        std::string resp = "123456|" + c.codigo + "|0000|m|||" + kCFe64 + "||k";
+        s.roda({"ConsultarUltimaSessaoFiscal", "cod"}, resp);
+        EXPECT_EQ(s.r.status, 0);
+        EXPECT_EQ(s.r.out, cabeca("ConsultarUltimaSessaoFiscal") +
+                               "Parametros: \n     Cod. Ativacao: cod\n" + retorno(resp) + c.frame +
+                               SEP);
+    }
+}
+
+TEST(Golden, LogExtraction) {
+    Stub s;
+    s.roda({"ExtrairLogs", "cod"}, "{sessao}|15000|Transferencia completa|||bG9nIGRvIFNBVAo=");
+    EXPECT_EQ(s.r.status, 0);
+    EXPECT_EQ(s.r.out, cabeca("ExtrairLogs") + "Parametros: \n     Cod. Ativacao: cod\n" +
+                           "Cod Retorno: 15000|Transferencia completa\n" + TRACOS +
+                           "\nLog salvo em: log_sat.txt\n" + TRACOS + "\n\n" +
+                           std::string(49, '=') + "\n");
+    EXPECT_EQ(testsupport::read_file(s.pasta + "/log_sat.txt"), "log do SAT\n");
+
+    // An unwritable log file is an error of the run.
+    Stub f;
+    ASSERT_EQ(mkdir((f.pasta + "/log_sat.txt").c_str(), 0755), 0);
+    f.roda({"ExtrairLogs", "cod"}, "{sessao}|15000|Transferencia completa|||bG9n");
+    EXPECT_EQ(f.r.status, 1);
+    EXPECT_EQ(f.r.err, "Erro ao criar arquivo\n");
+    EXPECT_EQ(f.r.out, cabeca("ExtrairLogs") + "Parametros: \n     Cod. Ativacao: cod\n" +
+                           "Cod Retorno: 15000|Transferencia completa\n" + std::string(49, '=') +
+                           "\n");
+}
+
+TEST(Golden, LibraryConsoleLinesComeBeforeTheAnswer) {
+    Stub s;
+    s.roda({"BloquearSAT", "cod"}, "", {"STUB_CONSOLE=1"});
+    EXPECT_EQ(s.r.out, cabeca("BloquearSAT") + "Parametros: \n     Cod. Ativacao: cod\n" +
+                           "stub: console\n" + retorno(s.sessao() + "|16000|ok||") + SEP);
+}
+
+TEST(Golden, SaleFromStandardInput) {
+    Stub s;
+    s.arquivo("venda.xml", "<CFe>via stdin</CFe>");
+    // /dev/stdin of the child is /dev/null here: an empty document.
+    s.roda({"EnviarDadosVenda", "cod", "/dev/stdin"});
+    EXPECT_EQ(s.r.status, 0);
+    EXPECT_EQ(s.chamada(), "EnviarDadosVenda|" + s.sessao() + "|cod|");
+}
+
+TEST(Sessions, RunsStartedTogetherUseDifferentNumbers) {
+    std::set<std::string> vistos;
+    for (int i = 0; i < 4; ++i) {
+        Stub s;
+        s.roda({"ConsultarSAT"});
+        ASSERT_EQ(s.r.status, 0);
+        vistos.insert(s.sessao());
+    }
+    EXPECT_EQ(vistos.size(), 4u);
+}

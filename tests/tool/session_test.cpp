@@ -1,0 +1,80 @@
+// Session numbers: the ring of the last 100 and the per-process seed.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "session.h"
+
+using namespace satcli;
+
+TEST(SessionRing, FirstSaveGoesToSlotOneAndTheRingWraps) {
+    limpa_sessoes();
+    EXPECT_FALSE(Valida100Sessoes(0)) << "empty slots hold 0";
+    EXPECT_TRUE(Valida100Sessoes(7));
+    EXPECT_EQ(Salva100Sessoes(7), 1);
+    EXPECT_EQ(idx_100sessoes, 1);
+    EXPECT_EQ(n100Sessoes[1], 7);
+    EXPECT_FALSE(Valida100Sessoes(7));
+    for (int i = 2; i <= 100; ++i)
+        Salva100Sessoes(1000 + i);
+    EXPECT_EQ(idx_100sessoes, 0);
+    EXPECT_EQ(n100Sessoes[0], 1100) << "the hundredth save lands in slot 0";
+    EXPECT_TRUE(Valida100Sessoes(0)) << "no slot holds 0 any more";
+    Salva100Sessoes(555);
+    EXPECT_EQ(n100Sessoes[1], 555);
+    EXPECT_TRUE(Valida100Sessoes(7)) << "the oldest number left the ring";
+}
+
+TEST(SessionRing, DrawsAreInRangeAndNeverRepeatWithinTheRing) {
+    limpa_sessoes();
+    std::vector<int> vistos;
+    for (int i = 0; i < 250; ++i) {
+        int s = _sessao();
+        ASSERT_GE(s, 1);
+        ASSERT_LE(s, 999999);
+        for (std::size_t j = vistos.size() >= 99 ? vistos.size() - 99 : 0; j < vistos.size(); ++j)
+            ASSERT_NE(vistos[j], s) << "draw " << i << " repeats a number still in the ring";
+        vistos.push_back(s);
+    }
+}
+
+TEST(SessionSeed, DiffersBetweenProcessesAndDrawsInTheSameSecond) {
+    std::set<unsigned> sementes;
+    for (pid_t pid = 1000; pid < 1100; ++pid)
+        sementes.insert(semente_sessao(1700000000, pid, 0));
+    for (unsigned n = 1; n < 100; ++n)
+        sementes.insert(semente_sessao(1700000000, 1000, n));
+    for (long t = 1; t < 100; ++t)
+        sementes.insert(semente_sessao(1700000000 + t, 1000, 0));
+    EXPECT_EQ(sementes.size(), 298u);
+}
+
+TEST(SessionSeed, TwoProcessesStartedTogetherDrawDifferentNumbers) {
+    int canal[2];
+    ASSERT_EQ(pipe(canal), 0);
+    std::set<int> numeros;
+    int repetidos = 0;
+    // Each pair is drawn within microseconds, almost always in one second of
+    // the clock; a clock-only seed would give both the same number.
+    for (int rodada = 0; rodada < 5; ++rodada) {
+        pid_t filho = fork();
+        ASSERT_GE(filho, 0);
+        if (filho == 0) {
+            limpa_sessoes();
+            int s = _sessao();
+            (void)!write(canal[1], &s, sizeof s);
+            _exit(0);
+        }
+        limpa_sessoes();
+        int meu = _sessao();
+        int dele = 0;
+        ASSERT_EQ(read(canal[0], &dele, sizeof dele), static_cast<ssize_t>(sizeof dele));
+        waitpid(filho, nullptr, 0);
+        if (meu == dele) ++repetidos;
+    }
+    close(canal[0]);
+    close(canal[1]);
+    EXPECT_EQ(repetidos, 0);
+}
