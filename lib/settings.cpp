@@ -69,8 +69,9 @@ bool one_or_two_digits(const char* text) {
     return (n == 1 || n == 2) && is_digit(text[0]) && (n == 1 || is_digit(text[1]));
 }
 
-// Reads a [DEFAULT] key into `target` (limit = its size) with `fallback` when absent.
-void read_default(const char* key, const char* fallback, char* target, int size) {
+// Reads a [DEFAULT] key into `target` with `fallback` when absent. The limit counts
+// the NUL: the flag keys keep at most five characters ("false").
+void read_default(const char* key, const char* fallback, char* target, int size = 6) {
     ini_gets("DEFAULT", key, fallback, target, size, sat::kIniPath);
 }
 
@@ -92,7 +93,7 @@ void read_serial() {
 
 void read_attempts() {
     char value[6];
-    read_default("N_TENT", " ", value, sizeof value);
+    read_default("N_TENT", " ", value);
     if (one_or_two_digits(value)) {
         int n = std::atoi(value);
         if (n > 0) {
@@ -104,7 +105,7 @@ void read_attempts() {
                      "1");
         }
     }
-    read_default("TMP_TENT", " ", value, sizeof value);
+    read_default("TMP_TENT", " ", value);
     if (one_or_two_digits(value)) {
         int n = std::atoi(value);
         if (n > 2) {
@@ -146,15 +147,15 @@ void read_timeouts() {
 }
 
 void read_settings_file() {
-    read_default("DEBUG", "false", SAT_DEBUG, sizeof SAT_DEBUG);
+    read_default("DEBUG", "false", SAT_DEBUG);
     ModoDebug = sat::is_true(SAT_DEBUG) ? 1 : 0;
     read_serial();
-    read_default("NO_POPUP", "true", SAT_NOPOPUP, sizeof SAT_NOPOPUP);
-    read_default("CORRECAO", "false", SAT_CORRECAO, sizeof SAT_CORRECAO);
+    read_default("NO_POPUP", "true", SAT_NOPOPUP);
+    read_default("CORRECAO", "false", SAT_CORRECAO);
     Corrigir = sat::is_true(SAT_CORRECAO) ? 1 : 0;
-    read_default("LOCK", "true", SAT_LOCK, sizeof SAT_LOCK);
+    read_default("LOCK", "true", SAT_LOCK);
     ModoLock = sat::is_true(SAT_LOCK) ? 1 : 0;
-    read_default("RET_10001", "false", SAT_RET_10001, sizeof SAT_RET_10001);
+    read_default("RET_10001", "false", SAT_RET_10001);
     Ret10001 = sat::is_true(SAT_RET_10001) ? 1 : 0;
 
     sat::log("Arquivo \"ini\" esta presente. Modo debug ativado", " ");
