@@ -191,11 +191,10 @@ void Device::store_answer(const Command& cmd, const std::string& answer) {
 std::string Device::handle(const Command& cmd) {
     int family = family_of(cmd.code);
     if (family == 0) return {};
-    std::string answer;
+    // A repeated session number is refused without replacing the answer stored for it.
     if (options_.unique_sessions && !is_stored_query(cmd.code) && state_.stored(cmd.session))
-        answer = short_answer(cmd, family_code(family, 97));
-    else
-        answer = dispatch(cmd, family);
+        return short_answer(cmd, family_code(family, 97));
+    std::string answer = dispatch(cmd, family);
     store_answer(cmd, answer);
     std::string_view result = answer;
     size_t bar = result.find('|');

@@ -186,3 +186,267 @@ TEST(Faults, CountedRulesRunOutAndRulesCombine) {
     set.clear();
     EXPECT_TRUE(set.take("05").applied.empty());
 }
+
+// ---- device model -------------------------------------------------------------------
+
+TEST(DeviceModelNew, ActivationFlow) {
+    Device dev;
+    struct Step {
+        std::string command;
+        std::string expected;
+    } steps[] = {
+        {"|05|000001", "000001|08000|SAT em operação||"},
+        {"|06|000002|x|<CFe/>", "000002|09002|SAT ainda não ativado||"},
+        {"|10|000003|x|0831749200015547291583000110|sig",
+         "000003|13001|0000|Código de ativação inválido||"},
+        {"|01|000004|1||47291583000110|35", "000004|04001|Erro na criação do certificado||"},
+        {"|01|000005|1|abcdefgh|4729158300011|35",
+         "000005|04002|SEFAZ não reconhece este SAT (CNPJ inválido)||"},
+        {"|01|000006|1|abcdefgh|47291583000110| 5", "000006|04000|Ativado corretamente|||"},
+        {"|01|000007|1|abcdefgh|47291583000110|35", "000007|04003|SAT já ativado||"},
+        {"|03|000008|abcdefgh|<CFe><infCFe><emit><CNPJ>47291583000110</CNPJ></emit></infCFe></CFe>",
+         "000008|06003|0000|SAT não vinculado ao AC||"},
+        {"|10|000009|abcdefgh|0831749200015511111111111111|sig",
+         "000009|13004|0000|CNPJ da Software House ou do contribuinte diverge||"},
+        {"|10|000010|abcdefgh|083174920001554729158300011|sig",
+         "000010|13004|0000|CNPJ da Software House ou do contribuinte diverge||"},
+        {"|10|000011|abcdefgh|0831749200015547291583000110|sig",
+         "000011|13000|0000|Assinatura do AC Registrada||"},
+    };
+    for (const auto& s : steps) {
+        auto cmd = parse_command(s.command + "|\x03");
+        ASSERT_TRUE(cmd) << s.command;
+        EXPECT_EQ(dev.handle(*cmd), s.expected) << s.command;
+    }
+    EXPECT_TRUE(dev.state().activated);
+    EXPECT_EQ(dev.state().uf, "05");
+    EXPECT_EQ(dev.state().sh_cnpj, "08317492000155");
+    EXPECT_EQ(dev.state().signature, "sig");
+}
+
+TEST_F(DeviceModel, WrongActivationCodeAnswersTheFamilyError) {
+    struct Case {
+        const char* command;
+        const char* expected;
+    } cases[] = {
+        {"|02|000001|bad|cert", "000001|05001|Código de ativação inválido||"},
+        {"|03|000002|bad|<CFe/>", "000002|06001|0000|Código de ativação inválido||"},
+        {"|04|000003|bad|CFe1|<CFeCanc/>", "000003|07001|0000|Código ativação inválido||"},
+        {"|06|000004|bad|<CFe/>", "000004|09001|Código ativação inválido||"},
+        {"|07|000005|bad", "000005|10001|Código de ativação inválido||"},
+        {"|08|000006|bad|000001", "000006|11001|Código de ativação inválido||"},
+        {"|09|000007|bad|<config/>", "000007|12001|Código de ativação inválido||"},
+        {"|10|000008|bad|1|2", "000008|13001|0000|Código de ativação inválido||"},
+        {"|11|000009|bad", "000009|14001|Código de ativação inválido||"},
+        {"|12|000010|bad|3.0.0.3_x86", "000010|15001|Código de ativação inválido||"},
+        {"|13|000011|bad", "000011|16001|Código de ativação inválido||"},
+        {"|14|000012|bad", "000012|17001|Código de ativação inválido||"},
+        {"|15|000013|bad|1|n|n", "000013|18001|Código de ativação inválido||"},
+        {"|20|000014|bad", "000014|19001|Código de ativação inválido||"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(run(c.command), c.expected) << c.command;
+}
+
+TEST(DeviceModelOptions, StatusWrongCodeAndUniqueSessions) {
+    DeviceOptions opt;
+    opt.status_wrong_code = 10099;
+    opt.unique_sessions = true;
+    Device dev(opt);
+    dev.apply_preset("12345678");
+    auto h = [&](const std::string& t) { return dev.handle(*parse_command(t + "|\x03")); };
+    EXPECT_EQ(h("|07|000001|bad"), "000001|10099|Erro desconhecido||");
+    EXPECT_EQ(h("|05|000002"), "000002|08000|SAT em operação||");
+    EXPECT_EQ(h("|05|000002"), "000002|08097|Número de sessão inválido||");
+    // The session queries repeat the number of the session they ask about.
+    EXPECT_EQ(h("|08|000002|12345678|000002"), "000002|08000|SAT em operação||");
+}
+
+TEST_F(DeviceModel, BlockUnblockAndCodeChange) {
+    EXPECT_EQ(run("|14|000001|12345678"), "000001|17003|Equipamento SAT não está bloqueado||");
+    EXPECT_EQ(run("|13|000002|12345678"), "000002|16000|Equipamento SAT bloqueado com sucesso||");
+    EXPECT_EQ(run("|13|000003|12345678"), "000003|16002|Equipamento SAT já está bloqueado||");
+    EXPECT_EQ(run("|03|000004|12345678|" + example_sale()),
+              "000004|06006|0000|SAT bloqueado pelo contribuinte||");
+    EXPECT_EQ(fields("|07|000005|12345678").back(), "2");
+    EXPECT_EQ(run("|14|000006|12345678"),
+              "000006|17000|Equipamento SAT desbloqueado com sucesso||");
+    EXPECT_EQ(fields("|07|000007|12345678").back(), "0");
+
+    EXPECT_EQ(run("|15|000010|12345678|1|abc|abd"),
+              "000010|18003|Confirmação do novo código não confere||");
+    EXPECT_EQ(run("|15|000011|wrong|2|abc|abc"),
+              "000011|18002|Código de ativação de emergência incorreto||");
+    EXPECT_EQ(run("|15|000012|87654321|2|novo1234|novo1234"),
+              "000012|18000|Código de ativação alterado com sucesso||");
+    EXPECT_EQ(run("|05|000013"), "000013|08000|SAT em operação||");
+    EXPECT_EQ(fields("|07|000014|12345678")[1], "10001");
+    EXPECT_EQ(fields("|07|000015|novo1234")[1], "10000");
+    EXPECT_EQ(run("|15|000016|novo1234|1|outro123|outro123"),
+              "000016|18000|Código de ativação alterado com sucesso||");
+    EXPECT_EQ(dev.state().code, "outro123");
+}
+
+TEST_F(DeviceModel, SaleIsStoredQueriedAndCancelled) {
+    std::vector<std::string> f = fields("|03|000100|12345678|" + example_sale());
+    ASSERT_EQ(f.size(), 12u);
+    EXPECT_EQ(f[0], "000100");
+    EXPECT_EQ(f[1], "06000");
+    EXPECT_EQ(f[2], "0000");
+    EXPECT_EQ(f[3], "Emitido com sucesso + conteúdo notas.");
+    EXPECT_EQ(f[7], local_time(now, "%Y%m%d%H%M%S"));
+    ASSERT_EQ(f[8].size(), 47u);
+    std::string key = f[8].substr(3);
+    EXPECT_EQ(key[43], key_check_digit(key.substr(0, 43)));
+    EXPECT_EQ(key.substr(31, 12), "000001123456");
+    EXPECT_EQ(f[9], "47.87");
+    EXPECT_EQ(f[10], "39053344705");
+    EXPECT_EQ(f[11].size(), 344u);
+
+    // The CF-e is well-formed XML with the device's data filled in.
+    auto xml = base64_decode(f[6]);
+    ASSERT_TRUE(xml);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(xml->c_str()));
+    pugi::xml_node inf = doc.child("CFe").child("infCFe");
+    EXPECT_EQ(std::string(inf.attribute("Id").value()), f[8]);
+    EXPECT_STREQ(inf.child("ide").child_value("nCFe"), "000001");
+    EXPECT_STREQ(inf.child("ide").child_value("mod"), "59");
+    EXPECT_STREQ(inf.child("total").child_value("vCFe"), "47.87");
+    EXPECT_STREQ(inf.child("total").child("ICMSTot").child_value("vProd"), "47.87");
+    EXPECT_STREQ(inf.child("pgto").child_value("vTroco"), "2.13");
+    EXPECT_STREQ(
+        inf.find_child_by_attribute("det", "nItem", "3").child("prod").child_value("vItem"),
+        "13.97");
+    EXPECT_NE(std::string(doc.child("CFe").child("Signature").child_value("SignatureValue"))
+                  .find("emulator"),
+              std::string::npos);
+
+    std::string stored = dev.state().last_fiscal;
+    EXPECT_EQ(run("|08|000101|12345678|000100"), stored);
+    EXPECT_EQ(run("|20|000102|12345678"), stored);
+    EXPECT_EQ(run("|08|000103|12345678|000999"), "000103|11003|Sessão não existe||");
+
+    // Only the last sale can be cancelled, and only once.
+    EXPECT_EQ(run("|04|000110|12345678|CFe" + std::string(44, '1') + "|" + cancel_doc(f[8])),
+              "000110|07002|0000|Cupom inválido||");
+    EXPECT_EQ(run("|04|000111|12345678|" + f[8] + "|" + cancel_doc("CFe" + std::string(44, '1'))),
+              "000111|07007|1214|Erro de validação do conteúdo.||");
+    EXPECT_EQ(run("|04|000112|12345678|" + f[8] + "|<CFeCanc"),
+              "000112|07007|1999|Erro de validação do conteúdo.||");
+    std::vector<std::string> c = fields("|04|000113|12345678|" + f[8] + "|" + cancel_doc(f[8]));
+    ASSERT_EQ(c.size(), 11u);
+    EXPECT_EQ(c[1], "07000");
+    EXPECT_EQ(c[3], "Cupom cancelado com sucesso + conteúdo CF-eSAT cancelado.");
+    EXPECT_EQ(c[9], "47.87");
+    EXPECT_NE(c[8], f[8]);
+    auto canc = base64_decode(c[6]);
+    ASSERT_TRUE(canc);
+    ASSERT_TRUE(doc.load_string(canc->c_str()));
+    EXPECT_EQ(std::string(doc.child("CFeCanc").child("infCFe").attribute("chCanc").value()), f[8]);
+    EXPECT_EQ(run("|20|000114|12345678"), dev.state().last_fiscal);
+    EXPECT_EQ(split(dev.state().last_fiscal, '|')[0], "000113");
+    EXPECT_EQ(run("|04|000115|12345678|" + f[8] + "|" + cancel_doc(f[8])),
+              "000115|07007|1218|Erro de validação do conteúdo.||");
+}
+
+TEST_F(DeviceModel, CancellationWindowIsThirtyMinutes) {
+    std::vector<std::string> f = fields("|03|000001|12345678|" + example_sale());
+    ASSERT_EQ(f[1], "06000");
+    now += 30 * 60 + 1;
+    EXPECT_EQ(run("|04|000002|12345678|" + f[8] + "|" + cancel_doc(f[8])),
+              "000002|07007|1454|Erro de validação do conteúdo.||");
+    now -= 2;
+    EXPECT_EQ(fields("|04|000003|12345678|" + f[8] + "|" + cancel_doc(f[8]))[1], "07000");
+}
+
+TEST_F(DeviceModel, SaleRefusals) {
+    std::string sale = example_sale();
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string s = sale;
+        s.replace(s.find(from), from.size(), to);
+        return s;
+    };
+    struct Case {
+        std::string document;
+        std::string expected;
+    } cases[] = {
+        {"<CFe><infCFe>", "06010|1999"},
+        {"<CFe><other/></CFe>", "06010|1999"},
+        {replaced("<CNPJ>47291583000110</CNPJ>", "<CNPJ>11222333000181</CNPJ>"), "06010|1221"},
+        {replaced("<CNPJ>08317492000155</CNPJ>", "<CNPJ>11222333000181</CNPJ>"), "06004|0000"},
+        {replaced("<signAC>", "<signAC>X"), "06004|0000"},
+        {replaced("<vMP>30.00</vMP>", "<vMP>20.00</vMP>"), "06010|1750"},
+    };
+    long counter = dev.state().counter;
+    for (const auto& c : cases) {
+        std::vector<std::string> f = fields("|03|000001|12345678|" + c.document);
+        ASSERT_EQ(f.size(), 6u) << c.expected;
+        EXPECT_EQ(f[1] + "|" + f[2], c.expected);
+    }
+    EXPECT_EQ(dev.state().counter, counter);
+    EXPECT_EQ(run("|20|000002|12345678"), dev.state().last_fiscal);
+}
+
+TEST_F(DeviceModel, StatusTestNetworkAndLog) {
+    std::vector<std::string> s = fields("|07|000001|12345678");
+    ASSERT_EQ(s.size(), 28u);
+    EXPECT_EQ(s[5], "900000001");
+    EXPECT_EQ(s[6], "DHCP");
+    EXPECT_EQ(s[17], local_time(now, "%Y%m%d%H%M%S"));
+    EXPECT_EQ(run("|09|000002|12345678|<config><tipoLan>IPFIX"),
+              "000002|12002|Dados de rede inválidos||");
+    EXPECT_EQ(run("|09|000003|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX</tipoLan>"
+                  "<lanIP>010.000.000.009</lanIP></config>"),
+              "000003|12000|Rede Configurada||");
+    s = fields("|07|000004|12345678");
+    EXPECT_EQ(s[6], "IPFIX");
+    EXPECT_EQ(s[7], "010.000.000.009");
+
+    std::vector<std::string> t = fields("|06|000005|12345678|" + example_sale());
+    ASSERT_EQ(t.size(), 9u);
+    EXPECT_EQ(t[1], "09000");
+    EXPECT_EQ(t[7], "000001");
+    EXPECT_EQ(t[8].size(), 47u);
+    EXPECT_EQ(dev.state().counter, 0); // a test CF-e is not counted
+    EXPECT_EQ(run("|20|000006|12345678"), "000006|19003|Não existe sessão fiscal||");
+
+    std::vector<std::string> l = fields("|12|000007|12345678|3.0.0.3_x86");
+    ASSERT_EQ(l.size(), 6u);
+    EXPECT_EQ(l[1], "15000");
+    auto log = base64_decode(l[5]);
+    ASSERT_TRUE(log);
+    EXPECT_NE(log->find("|SAT|info|comando 09 sessao 000003 resultado 12000\n"), std::string::npos);
+    EXPECT_EQ(run("|11|000008|12345678"), "000008|14000|Software Atualizado com Sucesso||");
+    EXPECT_EQ(run("|02|000009|12345678|cert"),
+              "000009|05000|Certificado transmitido com sucesso||");
+}
+
+TEST_F(DeviceModel, KeepsTheLastHundredSessions) {
+    for (int i = 1; i <= 105; ++i)
+        run("|05|" + format_session(i));
+    EXPECT_EQ(dev.state().sessions.size(), kStoredSessions);
+    EXPECT_EQ(run("|08|000200|12345678|000005"), "000200|11003|Sessão não existe||");
+    EXPECT_EQ(run("|08|000201|12345678|000006"), "000006|08000|SAT em operação||");
+}
+
+// ---- state file ---------------------------------------------------------------------
+
+TEST_F(DeviceModel, StateSurvivesSerialization) {
+    std::vector<std::string> f = fields("|03|000001|12345678|" + example_sale());
+    run("|13|000002|12345678");
+    std::string error;
+    DeviceState loaded;
+    ASSERT_TRUE(parse_state(serialize_state(dev.state()), loaded, error)) << error;
+    EXPECT_EQ(serialize_state(loaded), serialize_state(dev.state()));
+    EXPECT_TRUE(loaded.blocked);
+    EXPECT_EQ(loaded.last_sale.key, f[8].substr(3));
+    ASSERT_NE(loaded.stored(1), nullptr);
+    EXPECT_EQ(*loaded.stored(1), dev.state().last_fiscal);
+
+    for (const char* bad : {"", "other\n", "satemu-state 1\nnoequals\n",
+                            "satemu-state 1\nsession=x y\n", "satemu-state 1\ncode=\\x4\n"}) {
+        DeviceState s;
+        EXPECT_FALSE(parse_state(bad, s, error)) << bad;
+    }
+}
