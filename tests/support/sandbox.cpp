@@ -25,11 +25,13 @@ bool write_proc(const char* path, const std::string& text) {
 }
 
 bool is_dir(const char* path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string errtext(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errtext(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 } // namespace
 
@@ -40,11 +42,7 @@ std::string make_temp_dir(const char* tag) {
     return templ;
 }
 
-bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
-    if (dir.empty()) {
-        why = "no temporary folder";
-        return false;
-    }
+bool enter_private_mounts(std::string& why) {
     if (unshare(CLONE_NEWNS) != 0) {
         // Unprivileged: a user namespace grants the mount rights inside it.
         uid_t uid = getuid();
@@ -64,6 +62,32 @@ bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
         why = errtext("make / private");
         return false;
     }
+    return true;
+}
+
+bool mount_tmpfs(const std::string& dir, const char* size, std::string& why) {
+    const std::string opts = std::string("mode=0755,size=") + size;
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) != 0) {
+        why = errtext("tmpfs");
+        return false;
+    }
+    return true;
+}
+
+bool bind_mount(const std::string& source, const std::string& target, std::string& why) {
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        why = errtext("bind mount");
+        return false;
+    }
+    return true;
+}
+
+bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
+    if (dir.empty()) {
+        why = "no temporary folder";
+        return false;
+    }
+    if (!enter_private_mounts(why)) return false;
     if (!is_dir(kHalvex)) {
         // The folder does not exist on this machine and must not be created
         // there: lay a private /var over the real one, keeping the entries
@@ -105,7 +129,8 @@ std::string read_file(const std::string& path) {
     if (!f) return out;
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
     std::fclose(f);
     return out;
 }

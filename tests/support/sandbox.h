@@ -20,6 +20,16 @@ std::string make_temp_dir(const char* tag = "sat");
 // thread starts.
 bool enter_halvex_sandbox(const std::string& dir, std::string& why);
 
+// Enters a private mount namespace (a user namespace too when not root) with
+// "/" made private, so mounts made afterwards are seen only by this process
+// and its children. Returns false and the reason in `why` where none can be
+// made. Call it before any thread starts.
+bool enter_private_mounts(std::string& why);
+// Mounts a tmpfs of `size` (such as "64k") on `dir`, inside a private namespace.
+bool mount_tmpfs(const std::string& dir, const char* size, std::string& why);
+// Bind-mounts `source` onto `target` (both files or both folders).
+bool bind_mount(const std::string& source, const std::string& target, std::string& why);
+
 // Writes `text` to `path`, replacing it. Returns false on failure.
 bool write_file(const std::string& path, const std::string& text);
 // Reads the whole file; empty when missing.

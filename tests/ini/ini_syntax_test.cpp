@@ -1,0 +1,156 @@
+// How lines, sections, keys and values are recognised and cleaned.
+#include "ini_fixture.h"
+#include "ini_internal.h"
+
+#include <cstring>
+
+namespace {
+
+struct Lookup {
+    const char* text;
+    const char* section;
+    const char* key;
+    const char* expected;
+};
+
+const Lookup kLookups[] = {
+    // Values: blanks, comments, quoting.
+    {"KEY=\n", "", "KEY", ""},
+    {"  key  =  value  ; note\n", "", "key", "value"},
+    {"key = \"a;b\" # note\n", "", "key", "a;b"},
+    {"key = \"say \"\"hi\"\"\"\n", "", "key", "say \"hi\""},
+    {"key = \"x\\\"y\"\n", "", "key", "x\"y"},
+    {"key = a\"b;c\n", "", "key", "a\"b;c"},
+    {"key = a\\b\n", "", "key", "a\\b"},
+    {"key = \"a\\b\"\n", "", "key", "a\\b"},
+    {"key = \"\n", "", "key", ""},
+    {"key = \"end \" ; c\n", "", "key", "end "},
+    {"key = in  ner\t\n", "", "key", "in  ner"},
+    {"key = #all comment\n", "", "key", ""},
+    // Separators: '=' first, else ':'.
+    {"a:b=c\n", "", "a:b", "c"},
+    {"a:b=c\n", "", "a", "<def>"},
+    {"url: http\n", "", "url", "http"},
+    {"url: a=b\n", "", "url: a", "b"},
+    {"noseparator\nk=1\n", "", "noseparator", "<def>"},
+    // Comments are never key lines.
+    {";k=1\n  #k=2\nk=3\n", "", "k", "3"},
+    // Names: case-insensitive, equal length, first match wins.
+    {"k=1\nK=2\n", "", "K", "1"},
+    {"keys=1\nkey=2\n", "", "key", "2"},
+    {"[ DEFAULT ]\nk=1\n[default]\nk=2\n", "DEFAULT", "k", "2"},
+    {"[ DEFAULT ]\nk=1\n", " default ", "k", "1"},
+    {"[s] trailing ; text\nk=1\n", "S", "k", "1"},
+    {"[s]\na=1\n[t]\n[s]\na=2\nb=3\n", "s", "a", "1"},
+    {"[s]\na=1\n[t]\n[s]\na=2\nb=3\n", "s", "b", "<def>"},
+    // Spans end at any '[' line; lines above the first form the nameless section.
+    {"[s]\na=1\n[broken\nb=2\n", "s", "b", "<def>"},
+    {"top=1\n[s]\ntop=2\n", "", "top", "1"},
+    {"top=1\n[s]\nx=2\n", "", "x", "<def>"},
+    // "[]" is no way into its keys: the empty name means the nameless section.
+    {"top=1\n[]\nk=2\n", "", "k", "<def>"},
+    {"top=1\n[]\nk=2\n", "", "top", "1"},
+    // Line ends and blanks by the signed-byte rule.
+    {"[s]\r\nk=v\r\n", "s", "k", "v"},
+    {"k=caf\xe9\n", "", "k", "caf"},
+    {"k=\xc3\xa9x\xc3\xa9\n", "", "k", "x"},
+    {"\xa0k\xa0=1\n", "", "k", "1"},
+    {"k=last line without line feed", "", "k", "last line without line feed"},
+};
+
+void PrintTo(const Lookup& c, std::ostream* os) {
+    *os << c.text;
+}
+
+class IniSyntax : public IniTest, public ::testing::WithParamInterface<Lookup> {};
+
+TEST_P(IniSyntax, Lookup) {
+    const Lookup& c = GetParam();
+    put(c.text);
+    EXPECT_EQ(gets(c.section, c.key), c.expected) << "file: " << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, IniSyntax, ::testing::ValuesIn(kLookups));
+
+using IniRead = IniTest;
+
+TEST_F(IniRead, NulByteEndsTheLine) {
+    const char raw[] = "k=ab\0cd\n\0x=1\nx=2\n";
+    put(std::string(raw, sizeof raw - 1));
+    EXPECT_EQ(gets("", "k"), "ab");
+    EXPECT_EQ(gets("", "x"), "2");
+}
+
+TEST_F(IniRead, NullSectionIsTheNamelessOne) {
+    put("top=1\n[s]\n");
+    EXPECT_EQ(gets(nullptr, "top"), "1");
+}
+
+TEST_F(IniRead, LongLinesAreReadIn511CharacterPieces) {
+    // "a=" + 509 characters fill the first piece; "b=tail" starts the second.
+    put("[s]\na=" + std::string(509, 'x') + "b=tail\n");
+    EXPECT_EQ(gets("s", "a"), std::string(509, 'x'));
+    EXPECT_EQ(gets("s", "b"), "tail");
+}
+
+TEST_F(IniRead, BufferSizeAndDefaults) {
+    put("k=value\n");
+    char buf[8] = "untouch";
+    EXPECT_EQ(ini_gets("", "k", "d", buf, 4, file()), 3);
+    EXPECT_STREQ(buf, "val");
+    EXPECT_EQ(ini_gets("", "k", "d", buf, 1, file()), 0);
+    EXPECT_STREQ(buf, "");
+
+    std::strcpy(buf, "untouch");
+    EXPECT_EQ(ini_gets("", "k", "d", buf, 0, file()), 0);
+    EXPECT_EQ(ini_gets("", nullptr, "d", buf, 8, file()), 0);
+    EXPECT_EQ(ini_gets("", "k", "d", nullptr, 8, file()), 0);
+    EXPECT_STREQ(buf, "untouch");
+
+    EXPECT_EQ(ini_gets("", "missing", "default", buf, 4, file()), 3);
+    EXPECT_STREQ(buf, "def");
+    EXPECT_EQ(ini_gets("", "missing", nullptr, buf, 8, file()), 0);
+    EXPECT_EQ(ini_gets("", "k", "dflt", buf, 8, (dir_ + "/none.ini").c_str()), 4);
+    EXPECT_STREQ(buf, "dflt");
+    EXPECT_EQ(ini_gets("", "k", "dflt", buf, 8, nullptr), 4);
+    // A folder reads as an empty file.
+    EXPECT_EQ(ini_gets("", "k", "dflt", buf, 8, dir_.c_str()), 4);
+}
+
+TEST_F(IniRead, BufferStartingInsideTheDefaultStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    char text[16] = "defaultvalue";
+    EXPECT_DEATH(ini_gets("", "missing", text, text + 1, 8, file()), "ini_text.cpp");
+}
+
+// The copy modes of the module's one copy routine.
+TEST(IniCopy, Modes) {
+    using namespace ini_internal;
+    struct Row {
+        const char* source;
+        size_t size;
+        quote_option mode;
+        const char* expected;
+    } rows[] = {
+        {"abcdef", 4, QUOTE_NONE, "abc"},
+        {"a\"\"b\\\"c\\d", 64, QUOTE_DEQUOTE, "a\"b\"c\\d"},
+        {"a\"\"b", 3, QUOTE_DEQUOTE, "a\""},
+        {"a\"b", 64, QUOTE_ENQUOTE, "\"a\\\"b\""},
+        {"abcdef", 5, QUOTE_ENQUOTE, "\"ab\""},
+        // The escape pair is never split: the text is cut one earlier.
+        {"a\"b", 5, QUOTE_ENQUOTE, "\"a\""},
+        {"abc", 2, QUOTE_ENQUOTE, "a"},
+        {"", 3, QUOTE_ENQUOTE, "\"\""},
+    };
+    for (const Row& r : rows) {
+        char dest[64];
+        save_strncpy(dest, r.source, r.size, r.mode);
+        EXPECT_STREQ(dest, r.expected) << r.source << " size " << r.size;
+    }
+    // Onto the same text and towards its start is allowed.
+    char text[] = "  moved";
+    save_strncpy(text, text + 2, sizeof text, QUOTE_NONE);
+    EXPECT_STREQ(text, "moved");
+}
+
+} // namespace
