@@ -48,3 +48,11 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install build/x64 --prefix $(PREFIX)
 	cmake --install build/x86 --prefix $(PREFIX)
+
+# Fuzz targets (clang + libFuzzer, build/fuzz); see fuzz/README.md.
+.PHONY: fuzz fuzz-smoke
+fuzz:
+	@scripts/fuzz build
+
+fuzz-smoke:
+	@scripts/fuzz smoke 60
