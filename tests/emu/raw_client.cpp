@@ -54,16 +54,16 @@ Reply run(const std::string& device, const std::string& command, int timeout_ms,
 
 } // namespace
 
-Reply exchange(const std::string& device, const std::string& command, int timeout_ms) {
+Reply transact(const std::string& device, const std::string& command, int timeout_ms) {
     return run(device, command, timeout_ms, true);
 }
 
-Reply exchange_all(const std::string& device, const std::string& command, int ms) {
+Reply transact_all(const std::string& device, const std::string& command, int ms) {
     return run(device, command, ms, false);
 }
 
 std::string answer(const std::string& device, const std::string& command, int timeout_ms) {
-    Reply r = exchange(device, command, timeout_ms);
+    Reply r = transact(device, command, timeout_ms);
     if (!r.complete) return {};
     r.text.pop_back();
     return r.text;

@@ -1,5 +1,5 @@
 // A terminal client of its own for the emulator tests: opens the device line the way
-// the driver does for every exchange, writes one frame and reads one answer.
+// the driver does for every transact, writes one frame and reads one answer.
 #pragma once
 
 #include <string>
@@ -13,9 +13,9 @@ struct Reply {
 
 // Opens `device`, sets raw mode, flushes, writes `command` + "|\x03", and reads until the
 // last byte read is 0x03 or `timeout_ms` passes; then closes.
-Reply exchange(const std::string& device, const std::string& command, int timeout_ms = 3000);
-// Reads what arrives on an open exchange for `ms` milliseconds (for noise and stale answers).
-Reply exchange_all(const std::string& device, const std::string& command, int ms);
+Reply transact(const std::string& device, const std::string& command, int timeout_ms = 3000);
+// Reads what arrives on an open transact for `ms` milliseconds (for noise and stale answers).
+Reply transact_all(const std::string& device, const std::string& command, int ms);
 
 // The answer without its final 0x03 (empty when incomplete).
 std::string answer(const std::string& device, const std::string& command, int timeout_ms = 3000);
