@@ -25,22 +25,33 @@ set(_torvane_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
 
 set(CPACK_DEBIAN_COMMON_PACKAGE_NAME "libtorvane-sat-common")
 set(CPACK_DEBIAN_COMMON_PACKAGE_ARCHITECTURE "all")
-set(CPACK_DEBIAN_COMMON_PACKAGE_SECTION "libdevel")
+# The header and guides serve the packages of both architectures. CPack has no
+# setting for the Multi-Arch field, so it rides in on the Section field.
+set(CPACK_DEBIAN_COMMON_PACKAGE_SECTION "libdevel\nMulti-Arch: foreign")
 set(CPACK_COMPONENT_COMMON_DESCRIPTION "SAT fiscal device driver: header, sat.ini manual and guides\nThe C header sat.h of the Torvane SAT driver library, the sat.ini(5) manual page,\nan example sat.ini, the user guides and the C and Python examples.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
+# Programs that only load the library need no header.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_RECOMMENDS "libtorvane-sat-common (= ${_torvane_version})")
 
 if(TORVANE_ARCH STREQUAL "x86")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "i386")
   set(CPACK_COMPONENTS_ALL library cli)
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libtorvane-sat-x86")
-  # dpkg-shlibdeps cannot see i386 libraries on an amd64 build machine: the
-  # dependencies of the i386 packages are written out.
-  set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libc6 (>= 2.34), libtorvane-sat-common (= ${_torvane_version})")
+  # Their libc6 dependencies are filled in at cpack time (cmake/package-project.cmake).
+  set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/package-project.cmake")
+  set(CPACK_TORVANE_BINARIES_FILE "${CMAKE_BINARY_DIR}/package-binaries.cmake")
+  set(_torvane_binaries "")
+  if(TARGET ${TORVANE_LIB_NAME})
+    string(APPEND _torvane_binaries "set(TORVANE_LIB_FILE \"$<TARGET_FILE:${TORVANE_LIB_NAME}>\")\n")
+  endif()
+  if(TARGET satcli)
+    string(APPEND _torvane_binaries "set(TORVANE_CLI_FILE \"$<TARGET_FILE:satcli>\")\n")
+  endif()
+  file(GENERATE OUTPUT "${CPACK_TORVANE_BINARIES_FILE}" CONTENT "${_torvane_binaries}")
   set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "SAT fiscal device driver library, i386 build\nlibtorvane_sat_x86.so turns the SAT standard's function calls of a point-of-sale\nprogram into commands on the SAT device's terminal node and returns its answers.")
   set(CPACK_DEBIAN_CLI_PACKAGE_NAME "satcli")
   set(CPACK_DEBIAN_CLI_PACKAGE_SECTION "utils")
-  set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libc6 (>= 2.34), libtorvane-sat-x86 (= ${_torvane_version})")
   set(CPACK_COMPONENT_CLI_DESCRIPTION "command-line tool for SAT fiscal devices\nsatcli runs one SAT function per run through libtorvane_sat_x86.so, completes its\narguments from config.ini and decodes the receipts and logs in the answers.")
 else()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "amd64")
@@ -50,7 +61,6 @@ else()
     list(APPEND CPACK_COMPONENTS_ALL emu)
   endif()
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libtorvane-sat-x64")
-  set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libtorvane-sat-common (= ${_torvane_version})")
   set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "SAT fiscal device driver library, x86-64 build\nlibtorvane_sat_x64.so turns the SAT standard's function calls of a point-of-sale\nprogram into commands on the SAT device's terminal node and returns its answers.")
   set(CPACK_DEBIAN_EMU_PACKAGE_NAME "satemu")
   set(CPACK_DEBIAN_EMU_PACKAGE_SECTION "devel")
