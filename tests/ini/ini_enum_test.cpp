@@ -105,18 +105,4 @@ TEST_F(IniEnum, Browse) {
     EXPECT_EQ(ini_browse(collect, &c, (dir_ + "/none").c_str()), 0);
 }
 
-TEST_F(IniEnum, BrowseSharesOneAreaWithTheSectionName) {
-    // With a 500-character section name, key and value share what is left
-    // of the 512-byte area.
-    const std::string name(500, 's');
-    put("[" + name + "]\nk=v\n");
-    Collected c;
-    ASSERT_EQ(ini_browse(collect, &c, file()), 1);
-    ASSERT_FALSE(c.entries.empty());
-    for (const Entry& e : c.entries) {
-        EXPECT_EQ(std::get<0>(e), name);
-        EXPECT_LE(std::get<0>(e).size() + std::get<1>(e).size() + std::get<2>(e).size() + 3, 512u);
-    }
-}
-
 } // namespace

@@ -67,6 +67,20 @@ TEST_F(IniFailure, FullFileSystem) {
     EXPECT_EQ(content(), "[s]\nk=new\n; keep me\n");
 }
 
+TEST_F(IniFailure, TemporaryFileCannotBeCreated) {
+    std::string why;
+    put(kOld);
+    // The folder turns read-only: the old file still reads, nothing is created.
+    if (!testsupport::enter_private_mounts(why) || !testsupport::bind_mount(dir_, dir_, why, true))
+        GTEST_SKIP() << "no private mount namespace: " << why;
+    mounts_.push_back(dir_);
+    EXPECT_EQ(ini_puts("s", "k", "new", file()), 0);
+    EXPECT_EQ(ini_puts("s", nullptr, nullptr, file()), 0);
+    EXPECT_EQ(ini_puts("s", "k", "old", file()), 1); // nothing to write
+    EXPECT_EQ(content(), kOld);
+    EXPECT_EQ(entries(), std::set<std::string>{"t.ini"});
+}
+
 TEST_F(IniFailure, RenameFails) {
     std::string why;
     put(kOld);

@@ -1,6 +1,5 @@
 // How lines, sections, keys and values are recognised and cleaned.
 #include "ini_fixture.h"
-#include "ini_internal.h"
 
 #include <cstring>
 
@@ -121,36 +120,6 @@ TEST_F(IniRead, BufferStartingInsideTheDefaultStopsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     char text[16] = "defaultvalue";
     EXPECT_DEATH(ini_gets("", "missing", text, text + 1, 8, file()), "ini_text.cpp");
-}
-
-// The copy modes of the module's one copy routine.
-TEST(IniCopy, Modes) {
-    using namespace ini_internal;
-    struct Row {
-        const char* source;
-        size_t size;
-        quote_option mode;
-        const char* expected;
-    } rows[] = {
-        {"abcdef", 4, QUOTE_NONE, "abc"},
-        {"a\"\"b\\\"c\\d", 64, QUOTE_DEQUOTE, "a\"b\"c\\d"},
-        {"a\"\"b", 3, QUOTE_DEQUOTE, "a\""},
-        {"a\"b", 64, QUOTE_ENQUOTE, "\"a\\\"b\""},
-        {"abcdef", 5, QUOTE_ENQUOTE, "\"ab\""},
-        // The escape pair is never split: the text is cut one earlier.
-        {"a\"b", 5, QUOTE_ENQUOTE, "\"a\""},
-        {"abc", 2, QUOTE_ENQUOTE, "a"},
-        {"", 3, QUOTE_ENQUOTE, "\"\""},
-    };
-    for (const Row& r : rows) {
-        char dest[64];
-        save_strncpy(dest, r.source, r.size, r.mode);
-        EXPECT_STREQ(dest, r.expected) << r.source << " size " << r.size;
-    }
-    // Onto the same text and towards its start is allowed.
-    char text[] = "  moved";
-    save_strncpy(text, text + 2, sizeof text, QUOTE_NONE);
-    EXPECT_STREQ(text, "moved");
 }
 
 } // namespace

@@ -74,9 +74,16 @@ bool mount_tmpfs(const std::string& dir, const char* size, std::string& why) {
     return true;
 }
 
-bool bind_mount(const std::string& source, const std::string& target, std::string& why) {
+bool bind_mount(const std::string& source, const std::string& target, std::string& why,
+                bool read_only) {
     if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
         why = errtext("bind mount");
+        return false;
+    }
+    // A bind mount takes its read-only flag only in a second step.
+    if (read_only &&
+        mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        why = errtext("read-only remount");
         return false;
     }
     return true;

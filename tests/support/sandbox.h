@@ -27,8 +27,10 @@ bool enter_halvex_sandbox(const std::string& dir, std::string& why);
 bool enter_private_mounts(std::string& why);
 // Mounts a tmpfs of `size` (such as "64k") on `dir`, inside a private namespace.
 bool mount_tmpfs(const std::string& dir, const char* size, std::string& why);
-// Bind-mounts `source` onto `target` (both files or both folders).
-bool bind_mount(const std::string& source, const std::string& target, std::string& why);
+// Bind-mounts `source` onto `target` (both files or both folders), read-only
+// when asked.
+bool bind_mount(const std::string& source, const std::string& target, std::string& why,
+                bool read_only = false);
 
 // Writes `text` to `path`, replacing it. Returns false on failure.
 bool write_file(const std::string& path, const std::string& text);
