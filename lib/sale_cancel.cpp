@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <string_view>
 
 namespace sat {
 
