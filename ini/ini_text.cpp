@@ -34,8 +34,8 @@ char* save_strncpy(char* dest, const char* source, size_t maxlen, quote_option o
     assert(source != nullptr && dest != nullptr);
     // Copying onto the same text or towards its start is safe (the copy runs
     // from the left); a destination that starts inside the source is not.
-    const auto d = reinterpret_cast<std::uintptr_t>(dest);
-    const auto s = reinterpret_cast<std::uintptr_t>(source);
+    [[maybe_unused]] const auto d = reinterpret_cast<std::uintptr_t>(dest);
+    [[maybe_unused]] const auto s = reinterpret_cast<std::uintptr_t>(source);
     assert(d <= s || d >= s + maxlen);
 
     if (option == QUOTE_ENQUOTE && maxlen < 3) option = QUOTE_NONE;
