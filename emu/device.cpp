@@ -152,6 +152,15 @@ void DeviceState::store(long long session, std::string answer) {
     sessions.emplace_back(session, std::move(answer));
     while (sessions.size() > kStoredSessions)
         sessions.pop_front();
+    ++stores;
+}
+
+void DeviceState::add_event(std::string line) {
+    events.push_back(std::move(line));
+    if (events.size() > kEventLines)
+        events.erase(events.begin(),
+                     events.begin() + static_cast<long>(events.size() - kEventLines));
+    ++events_logged;
 }
 
 void Device::apply_preset(const std::string& code) {
@@ -167,10 +176,7 @@ void Device::apply_preset(const std::string& code) {
 }
 
 void Device::log_event(const std::string& text) {
-    state_.events.push_back(local_time(clock(), "%Y%m%d%H%M%S") + "|SAT|info|" + text);
-    if (state_.events.size() > kEventLines)
-        state_.events.erase(state_.events.begin(),
-                            state_.events.begin() + (state_.events.size() - kEventLines));
+    state_.add_event(local_time(clock(), "%Y%m%d%H%M%S") + "|SAT|info|" + text);
 }
 
 void Device::changed() {

@@ -1,6 +1,7 @@
 // The device model: its state and the answer to every command.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -49,10 +50,17 @@ struct DeviceState {
     std::time_t last_cfe_time = 0;
     std::time_t activation_time = 0;
     std::vector<std::string> events;
+    // Running counts of stores and event lines (in memory only), so that the state file
+    // can append just what is new.
+    uint64_t stores = 0;
+    uint64_t events_logged = 0;
 
     bool associated() const { return !sh_cnpj.empty(); }
     const std::string* stored(long long session) const;
+    // Keeps `answer` as the newest answer of `session`, dropping the oldest beyond 100.
     void store(long long session, std::string answer);
+    // Appends an event line, dropping the oldest beyond kEventLines.
+    void add_event(std::string line);
 };
 
 struct DeviceOptions {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -210,23 +211,30 @@ int main(int argc, char** argv) {
     Device device(s.device);
     device.state().serial = s.serial;
     device.state().emergency_code = s.emergency;
+    std::unique_ptr<StateFile> state_file;
     bool loaded = false;
     if (!s.state_file.empty()) {
+        state_file = std::make_unique<StateFile>(s.state_file);
         std::string error;
-        loaded = load_state(s.state_file, device.state(), error);
+        loaded = state_file->load(device.state(), error);
         if (!loaded && !error.empty()) {
             std::fprintf(stderr, "satemu: %s\n", error.c_str());
             return 1;
         }
     }
     if (!loaded && s.preset == "active") device.apply_preset(s.code);
-    if (!s.state_file.empty()) {
-        device.on_change = [&device, &s] {
+    if (state_file) {
+        device.on_change = [&device, &state_file] {
             std::string error;
-            if (!save_state(s.state_file, device.state(), error))
+            if (!state_file->save(device.state(), error))
                 std::fprintf(stderr, "satemu: %s\n", error.c_str());
         };
-        device.on_change();
+        std::string error;
+        // Start from a clean snapshot, which also shows at once that the file is writable.
+        if (!state_file->compact(device.state(), error)) {
+            std::fprintf(stderr, "satemu: %s\n", error.c_str());
+            return 1;
+        }
     }
 
     FaultSet faults;

@@ -8,6 +8,7 @@
 #include "fault.h"
 #include "frame.h"
 #include "raw_client.h"
+#include "sandbox.h"
 #include "statefile.h"
 #include "util.h"
 
@@ -449,4 +450,36 @@ TEST_F(DeviceModel, StateSurvivesSerialization) {
         DeviceState s;
         EXPECT_FALSE(parse_state(bad, s, error)) << bad;
     }
+}
+
+TEST_F(DeviceModel, StateFileJournalReplaysToTheSameState) {
+    std::string path = testsupport::make_temp_dir("satemu-journal") + "/device.state";
+    StateFile file(path);
+    std::string error;
+    ASSERT_TRUE(file.compact(dev.state(), error)) << error;
+    dev.on_change = [&] { ASSERT_TRUE(file.save(dev.state(), error)) << error; };
+    std::vector<std::string> f = fields("|03|000001|12345678|" + example_sale());
+    run("|13|000002|12345678");
+    run("|14|000003|12345678");
+    for (int i = 0; i < 120; ++i)
+        run("|05|" + format_session(1000 + i));
+    run("|15|000004|12345678|1|novo|novo");
+
+    DeviceState loaded;
+    StateFile reader(path);
+    ASSERT_TRUE(reader.load(loaded, error)) << error;
+    EXPECT_EQ(serialize_state(loaded), serialize_state(dev.state()));
+    EXPECT_EQ(loaded.code, "novo");
+    EXPECT_EQ(loaded.sessions.size(), kStoredSessions);
+
+    // A change cut short by a crash (no final newline) is ignored; the rest loads.
+    std::string text = emutest::read_text_file(path) + "code=half";
+    ASSERT_TRUE(testsupport::write_file(path, text));
+    ASSERT_TRUE(reader.load(loaded, error)) << error;
+    EXPECT_EQ(loaded.code, "novo");
+
+    DeviceState none;
+    error.clear();
+    EXPECT_FALSE(StateFile(path + ".missing").load(none, error));
+    EXPECT_TRUE(error.empty());
 }
