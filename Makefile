@@ -56,3 +56,10 @@ fuzz:
 
 fuzz-smoke:
 	@scripts/fuzz smoke 60
+
+.PHONY: bench
+# Every performance figure, one line each (scripts/bench, docs/PERFORMANCE.md);
+# the memory figure also measures the i386 satcli and library when they are built.
+bench: configure
+	@cmake --build --preset x64 --target satbench satemu satcli torvane_sat_x64
+	@scripts/bench
