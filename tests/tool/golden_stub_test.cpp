@@ -189,6 +189,16 @@ TEST(Golden, SimpleCommands) {
          "     Novo Codigo: novo\n",
          "TrocarCodigoDeAtivacao|emerg|2|novo|novo",
          "|18000|ok||"},
+        {{"TrocarCodigoDeAtivacao", "cod", "7", "novo"},
+         "TrocarCodigoDeAtivacao",
+         "     Opcao: 7 - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n",
+         "TrocarCodigoDeAtivacao|cod|7|novo|novo",
+         "|18000|ok||"},
+        {{"TrocarCodigoDeAtivacao", "cod", "um", "novo"},
+         "TrocarCodigoDeAtivacao",
+         "     Opcao: um - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n",
+         "TrocarCodigoDeAtivacao|cod|0|novo|novo",
+         "|18000|ok||"},
         {{"AtivarSAT", "cod"},
          "AtivarSAT",
          "     Cod. Ativacao: cod\n     Tipo de Certificado: AC_SAT/SEFAZ\n"
@@ -235,9 +245,19 @@ TEST(Golden, EndToEndTestSendsTheSampleSale) {
     s.roda({"TesteFimAFim", "cod"});
     std::string chamada = s.chamada();
     std::string xml = chamada.substr(chamada.find("|cod|") + 5);
-    EXPECT_TRUE(xml.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFe><infCFe "
-                                "versaoDadosEnt=\"0.07\"><ide><CNPJ>22222222222222</CNPJ><signAC>"
-                                "SGVsbG8=</signAC>"));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFe><infCFe versaoDadosEnt=\"0.07\"><ide>"
+              "<CNPJ>22222222222222</CNPJ><signAC>SGVsbG8=</signAC><numeroCaixa>099</numeroCaixa>"
+              "</ide><emit><CNPJ>11111111111111</CNPJ><IE>111111111111</IE><cRegTribISSQN>1"
+              "</cRegTribISSQN><indRatISSQN>N</indRatISSQN></emit><dest><CNPJ>11222333000181</CNPJ>"
+              "</dest><det nItem=\"1\"><prod><cProd>001</cProd><xProd>MiniPc</xProd><CFOP>5001"
+              "</CFOP><uCom>UN</uCom><qCom>1.0000</qCom><vUnCom>654.320</vUnCom><indRegra>A"
+              "</indRegra></prod><imposto><vItem12741>1.00</vItem12741><ICMS><ICMS00><Orig>0</Orig>"
+              "<CST>00</CST><pICMS>12.00</pICMS></ICMS00></ICMS><PIS><PISAliq><CST>01</CST><vBC>"
+              "654.32</vBC><pPIS>0.0600</pPIS></PISAliq></PIS><COFINS><COFINSAliq><CST>01</CST>"
+              "<vBC>654.32</vBC><pCOFINS>0.0400</pCOFINS></COFINSAliq></COFINS></imposto></det>"
+              "<total><vCFeLei12741>1.00</vCFeLei12741></total><pgto><MP><cMP>01</cMP><vMP>2000.00"
+              "</vMP></MP></pgto></infCFe></CFe>");
     EXPECT_EQ(s.r.out, cabeca("TesteFimAFim") +
                            "Parametros: \n     Cod. Ativacao: cod\n     Layout: 0.07\n"
                            "     CNPJ SH: 22222222222222\n     AssinaturaSH: SGVsbG8=\n"
@@ -368,4 +388,122 @@ TEST(Sessions, RunsStartedTogetherUseDifferentNumbers) {
         vistos.insert(s.sessao());
     }
     EXPECT_EQ(vistos.size(), 4u);
+}
+
+TEST(Golden, WrongArgumentCountPrintsTheSyntax) {
+    const struct {
+        std::vector<std::string> args;
+        std::string esperado;
+    } casos[] = {
+        {{"AtivarSAT", "a", "b"}, "Sintaxe: satcli AtivarSAT codigoDeAtivacao (+ config.ini)\n\n"},
+        {{"AssociarAssinatura"},
+         "Sintaxe: satcli AssociarAssinatura codigoDeAtivacao (+ config.ini)\n\n"},
+        {{"TesteFimAFim"}, "Sintaxe: satcli TesteFimAFim codigoDeAtivacao (+ config.ini)\n\n"},
+        {{"ConfigurarInterfaceDeRede", "a", "b"},
+         "Sintaxe: satcli ConfigurarInterfaceDeRede codigoDeAtivacao (+ config.ini)\n\n"},
+        {{"ConsultarStatusOperacional"},
+         "Sintaxe: satcli ConsultarStatusOperacional codigoDeAtivacao \n\n"},
+        {{"ConsultarNumeroSessao", "a"},
+         "Sintaxe: satcli ConsultarNumeroSessao codigoDeAtivacao  cNumeroDeSessao\n\n"},
+        {{"ConsultarUltimaSessaoFiscal"},
+         "Sintaxe: satcli ConsultarUltimaSessaoFiscal codigoDeAtivacao\n\n"},
+        {{"AtualizarSoftwareSAT"}, "Sintaxe: satcli AtualizarSoftwareSAT codigoDeAtivacao \n\n"},
+        {{"ExtrairLogs", "a", "b"}, "Sintaxe: satcli ExtrairLogs codigoDeAtivacao \n\n"},
+        {{"BloquearSAT"}, "Sintaxe: satcli BloquearSAT codigoDeAtivacao \n\n"},
+        {{"DesbloquearSAT"}, "Sintaxe: satcli DesbloquearSAT codigoDeAtivacao \n\n"},
+        {{"TrocarCodigoDeAtivacao", "a", "1"},
+         "Sintaxe: satcli TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo\n"
+         "         opcao: 1 -> Codigo de Ativacao - 2 -> Codigo de Emergencia\n"},
+        {{"EnviarDadosVenda", "a"},
+         "Sintaxe: satcli EnviarDadosVenda codigoDeAtivacao  arquivoCFe\n\n"},
+        {{"CancelarUltimaVenda", "a", "b", "c"},
+         "Sintaxe: satcli CancelarUltimaVenda codigoDeAtivacao  arquivoCFeCanc\n\n"},
+        {{"SetDriver", "a"}, "Sintaxe: satcli SetDriver Parametro Valor \n\n"},
+    };
+    Stub s;
+    s.arquivo("config.ini", kConfig);
+    for (const auto& c : casos) {
+        s.roda(c.args);
+        EXPECT_EQ(s.r.status, 1) << c.args[0];
+        EXPECT_EQ(s.r.out, c.esperado);
+    }
+    EXPECT_EQ(s.chamada(), "") << "no library call";
+}
+
+TEST(Golden, ConfigurationChecks) {
+    const std::string rede = "[REDE]\ntipoInter=ETHE\ntipoLan=IPFIX\nlanIP=192.168.001.010\n"
+                             "lanMask=255.255.255.000\nlanGW=192.168.001.001\n"
+                             "lanDNS1=008.008.008.008\nlanDNS2=008.008.004.004\n";
+    auto topo = [](const std::string& tipoLan) {
+        return cabeca("ConfigurarInterfaceDeRede") + "Parametros: \n     Cod. Ativacao: cod\n" +
+               "     tipoInter: ETHE\n     tipoLan: " + tipoLan + "\n";
+    };
+    const std::string xml_dhcp = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><tipoInter>"
+                                 "ETHE</tipoInter><tipoLan>DHCP</tipoLan>";
+    // The first key of a name wins, so a bad value goes in front of the good ones.
+    const struct {
+        std::string comando;
+        std::string config;
+        int status;
+        std::string saida; // "{R}": the answer line with the drawn session
+    } casos[] = {
+        {"ConfigurarInterfaceDeRede", "[REDE]\nlanIP=192.168.1.10\n" + rede.substr(7), 1,
+         topo("IPFIX") + "erro: lanIP\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\nlanMask=255.255.0.0\n" + rede.substr(7), 1,
+         topo("IPFIX") + "erro: lanMask\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\nlanGW=gw\n" + rede.substr(7), 1,
+         topo("IPFIX") + "erro: lanGW\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\nlanDNS1=8.8.8.8\n" + rede.substr(7), 1,
+         topo("IPFIX") + "erro: lanDNS1\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\nlanDNS2=8.8.4.4\n" + rede.substr(7), 1,
+         topo("IPFIX") + "erro: lanDNS2\n"},
+        {"ConfigurarInterfaceDeRede",
+         "[REDE]\ntipoInter=ETHERNET\ntipoLan=DHCP\nlanIP=lixo\nproxy=1\nproxy_ip=10.0.0.1\n", 1,
+         topo("DHCP") + "     proxy: 1 (PROXY COM CONFIGURACAO)\nerro: proxy_ip\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\ntipoInter=ETHE\ntipoLan=DHCP\nproxy=2\nproxy_ip=x\n",
+         0,
+         topo("DHCP") + "     proxy: 2 (PROXY TRANSPARENTE)\n     XML de Configuracao: " +
+             xml_dhcp + "<proxy>2</proxy></config>\n{R}"},
+        {"ConfigurarInterfaceDeRede", "[DEFAULT]\n[REDE]\ntipoInter=ETHE\ntipoLan=DHCP\n", 0,
+         topo("DHCP") + "     proxy:  (SEM PROXY)\n     XML de Configuracao: " + xml_dhcp +
+             "<proxy></proxy></config>\n{R}"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\ntipoLan=DHCP\n", 1,
+         "erro: tipoInter\nErro no arquivo config.ini\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\ntipoInter=ETHE\ntipoLan=WIFI\n", 1,
+         "erro: tipoLan\nErro no arquivo config.ini\n"},
+        {"ConfigurarInterfaceDeRede", "[REDE]\ntipoInter=ETHE\ntipoLan=DHCP\nproxy=5\n", 1,
+         "erro: proxy\nErro no arquivo config.ini\n"},
+        {"ConfigurarInterfaceDeRede", "[A]\n[B]\n" + rede, 1, "Erro no arquivo config.ini\n"},
+        {"ConfigurarInterfaceDeRede", "[Rede]\ntipoInter=ETHE\ntipoLan=DHCP\n", 1,
+         "Erro no arquivo config.ini\n"},
+        {"AtivarSAT", "[REDE]\n[A]\n[DEFAULT]\nUF=35\n", 1, "Erro no arquivo config.ini\n"},
+        {"AssociarAssinatura", "[default]\n", 1, "Erro no arquivo config.ini\n"},
+        {"TesteFimAFim", "", 1, "Erro no arquivo config.ini\n"},
+    };
+    for (const auto& c : casos) {
+        Stub s;
+        if (!c.config.empty()) s.arquivo("config.ini", c.config);
+        s.roda({c.comando, "cod"});
+        std::string esperado = c.saida;
+        if (auto p = esperado.find("{R}"); p != esperado.npos)
+            esperado.replace(p, 3, retorno(s.sessao() + "|12000|ok||"));
+        EXPECT_EQ(s.r.status, c.status) << c.config;
+        EXPECT_EQ(s.r.out, esperado) << c.config;
+        EXPECT_EQ(s.chamada().empty(), c.status == 1) << c.config;
+    }
+}
+
+TEST(Golden, UnreadableDocumentStopsBeforeTheCall) {
+    Stub s;
+    s.roda({"EnviarDadosVenda", "cod", "nada.xml"});
+    EXPECT_EQ(s.r.status, 1);
+    EXPECT_EQ(s.r.out, cabeca("EnviarDadosVendas") +
+                           "Parametros: \n     Cod. Ativacao: cod\n       Arquivo CFe: nada.xml\n" +
+                           "nao conseguiu ler o arquivo: nada.xml\n");
+    s.roda({"CancelarUltimaVenda", "cod", "."});
+    EXPECT_EQ(s.r.status, 1);
+    EXPECT_EQ(s.r.out, cabeca("CancelarUltimaVenda") +
+                           "Parametros: \n       Cod. Ativacao: cod\n     Arquivo CFeCanc: .\n" +
+                           "nao conseguiu ler o arquivo: .\n");
+    EXPECT_EQ(s.chamada(), "");
 }
