@@ -10,11 +10,13 @@ using namespace ini_internal;
 
 namespace {
 
-// Closes the file on every way out of a reader.
+// Closes the file on every way out of a reader. "e" (close-on-exec) keeps the
+// descriptor from leaking into programs that another thread of the caller
+// starts meanwhile.
 struct InFile {
     FILE* fp;
     explicit InFile(const char* filename)
-        : fp(filename != nullptr ? std::fopen(filename, "rb") : nullptr) {}
+        : fp(filename != nullptr ? std::fopen(filename, "rbe") : nullptr) {}
     ~InFile() {
         if (fp != nullptr) std::fclose(fp);
     }

@@ -257,7 +257,7 @@ INI_API int ini_puts(const char* Section, const char* Key, const char* Value,
     const bool named = Section != nullptr && *Section != '\0';
     Writer w;
 
-    w.in = std::fopen(Filename, "rb");
+    w.in = std::fopen(Filename, "rbe");
     if (w.in == nullptr) {
         // Only a file that does not exist is created; one that exists but
         // cannot be read must not be replaced by a file of one key.
