@@ -168,7 +168,7 @@ bool RawLine::write_all(std::string_view data) {
     return true;
 }
 
-long RawLine::read_answer(char* buf, std::size_t cap, double timeout_s) {
+long RawLine::read_answer(char* buf, std::size_t cap, double timeout_s, double* first_byte) {
     std::size_t got = 0;
     double deadline = now() + timeout_s;
     pollfd p{fd_, POLLIN, 0};
@@ -181,6 +181,7 @@ long RawLine::read_answer(char* buf, std::size_t cap, double timeout_s) {
         ssize_t n = read(fd_, buf + got, cap - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return -1;
+        if (got == 0 && first_byte) *first_byte = now();
         got += static_cast<std::size_t>(n);
         if (buf[got - 1] == kEtx) return static_cast<long>(got);
     }
@@ -272,9 +273,8 @@ std::string temp_dir(const char* tag) {
 void remove_tree(const std::string& dir) {
     if (dir.size() < 6) return;
     nftw(
-        dir.c_str(),
-        [](const char* path, const struct stat*, int, FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
+        dir.c_str(), [](const char* path, const struct stat*, int, FTW*) { return remove(path); },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 bool write_file(const std::string& path, std::string_view data) {
@@ -327,7 +327,8 @@ std::string base64(std::string_view bytes) {
     std::size_t rest = bytes.size() - i;
     if (rest > 0) {
         std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        if (rest == 2) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        if (rest == 2)
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
         out += kAlphabet[v >> 18 & 63];
         out += kAlphabet[v >> 12 & 63];
         out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';

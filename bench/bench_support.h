@@ -52,8 +52,10 @@ class RawLine {
     // Writes every byte of `frame` (write-all: short writes go on where they stopped).
     bool write_all(std::string_view frame);
     // Reads into `buf` until the last byte read is 0x03 or `timeout_s` passes.
-    // Returns the bytes read (0x03 included) or -1.
-    long read_answer(char* buf, std::size_t cap, double timeout_s = 30.0);
+    // Returns the bytes read (0x03 included) or -1; `first_byte`, when given,
+    // receives the time (now()) at which the first bytes were read.
+    long read_answer(char* buf, std::size_t cap, double timeout_s = 30.0,
+                     double* first_byte = nullptr);
 
   private:
     int fd_ = -1;
