@@ -321,7 +321,9 @@ TEST_F(BadInput, IniOperationsOnMissingFoldersAndUnreadableFiles) {
         // fopen takes a folder, so browsing one "reads" an empty file.
         const int browsed = ini_browse(
             [](const char*, const char*, const char*, void*) { return 1; }, nullptr, file.c_str());
-        if (file != folder) EXPECT_EQ(browsed, 0);
+        if (file != folder) {
+            EXPECT_EQ(browsed, 0);
+        }
         EXPECT_EQ(ini_puts("A", "k", "novo", file.c_str()), 0);
         EXPECT_EQ(ini_putl("A", "k", 5, file.c_str()), 0);
         EXPECT_EQ(ini_putf("A", "k", 2.5f, file.c_str()), 0);
