@@ -84,11 +84,13 @@ void read_serial() {
     }
     // "/dev/" in front can make the path longer than SAT_SERIAL holds; a cut path
     // would open another device, so the built-in path stays.
-    if (std::strlen("/dev/") + std::strlen(value) >= sizeof SAT_SERIAL) {
+    const std::size_t length = std::strlen(value);
+    if (5 + length >= sizeof SAT_SERIAL) {
         sat::log("Interface do arquivo ini muito longa, mantida: ", SAT_SERIAL);
         return;
     }
-    std::snprintf(SAT_SERIAL, sizeof SAT_SERIAL, "%s%s", "/dev/", value);
+    std::memcpy(SAT_SERIAL, "/dev/", 5);
+    std::memcpy(SAT_SERIAL + 5, value, length + 1);
 }
 
 void read_attempts() {
