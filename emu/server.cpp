@@ -18,6 +18,8 @@ namespace {
 
 // Bytes a noisy line puts around an answer.
 using namespace std::string_view_literals;
+
+constexpr size_t kFramesKept = 64u << 20;
 constexpr std::string_view kNoiseBefore = "\x00\xff~\x1b"sv;
 constexpr std::string_view kNoiseAfter = "\x00~noise~\xfe"sv;
 
@@ -80,7 +82,14 @@ void Server::record(const char* tag, const std::string& text) {
 }
 
 void Server::on_frame(const std::string& frame) {
-    frames_.push_back(frame);
+    if (listen_fd_ >= 0) {
+        frames_.push_back(frame);
+        frames_bytes_ += frame.size();
+        while (frames_bytes_ > kFramesKept && frames_.size() > 1) {
+            frames_bytes_ -= frames_.front().size();
+            frames_.pop_front();
+        }
+    }
     record("<-", escape_bytes(frame));
     auto cmd = parse_command(frame);
     if (!cmd || family_of(cmd->code) == 0) {
@@ -242,6 +251,7 @@ std::string Server::control_request(const std::string& raw) {
     }
     if (verb == "reset-frames") {
         frames_.clear();
+        frames_bytes_ = 0;
         return "ok";
     }
     if (verb == "state") return "ok device=" + link_.path() + " " + device_.summary();

@@ -67,7 +67,10 @@ class Server {
     ServerOptions options_;
     Link link_;
     FrameAssembler assembler_;
-    std::vector<std::string> frames_;
+    // Frames received, for the control socket's `frames` (kept only with --control,
+    // and only the newest kFramesKept bytes of them, so a long run does not grow without end).
+    std::deque<std::string> frames_;
+    size_t frames_bytes_ = 0;
     std::deque<Chunk> output_;
     int listen_fd_ = -1;
     std::vector<Client> clients_;

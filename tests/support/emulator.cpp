@@ -69,6 +69,13 @@ Emulator::Emulator(std::vector<std::string> args) {
         return;
     }
     std::string err_path = dir_ + "/stderr.txt";
+    // Everything the child needs is prepared before fork: a test process may have
+    // threads, and the child may only make plain system calls.
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
@@ -76,16 +83,11 @@ Emulator::Emulator(std::vector<std::string> args) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(127);
         dup2(out[1], STDOUT_FILENO);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err >= 0) dup2(err, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
-        std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
         _exit(127);
     }
+    if (err >= 0) close(err);
     close(out[1]);
     out_fd_ = out[0];
     if (pid_ < 0) {

@@ -16,6 +16,8 @@ class Emulator {
     // "--control <tmp>/ctl.sock --transcript <tmp>/transcript.txt" in a temp dir of its own,
     // and waits (up to 5 s) for its first line "satemu: device at /dev/pts/N".
     // Fails the current test (ADD_FAILURE) when satemu does not come up; device() is then empty.
+    // satemu is tied to the thread that starts it (it gets SIGTERM when that thread ends),
+    // so start it from the test's own thread.
     explicit Emulator(std::vector<std::string> args = {"--preset", "active"});
     ~Emulator(); // SIGTERM, then waits for the process
     Emulator(const Emulator&) = delete;
