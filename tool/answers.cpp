@@ -66,7 +66,7 @@ void copia_campo(std::string_view resposta, int k, char* buf, std::size_t tamanh
     if (!buf || tamanho == 0) return;
     std::string_view v = campo(resposta, k);
     std::size_t n = std::min(v.size(), tamanho - 1);
-    std::memcpy(buf, v.data(), n);
+    if (n > 0) std::memcpy(buf, v.data(), n); // an absent field has no data pointer
     buf[n] = '\0';
 }
 
