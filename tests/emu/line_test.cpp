@@ -186,14 +186,17 @@ TEST(EmulatorFaults, HangupComesBackBehindTheLink) {
     auto r = transact(emu.device(), "|05|000001", 500);
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.text.find('\x03'), std::string::npos);
-    // The new line may well reuse the old number; wait for it to be announced.
-    for (int i = 0; i < 100 && emu.transcript().find("hang-up: line closed") == std::string::npos;
-         ++i)
+    // The new line may well reuse the old number: wait until it is announced.
+    auto announced = [&] {
+        std::string t = emu.transcript();
+        size_t first = t.find("-- device at ");
+        return first != std::string::npos &&
+               t.find("-- device at ", first + 1) != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !announced(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::string again;
-    for (int i = 0; i < 20 && again.empty(); ++i)
-        again = answer(link, "|05|000002", 200);
-    EXPECT_EQ(again, "000002|08000|SAT em operação||");
+    ASSERT_TRUE(announced());
+    EXPECT_EQ(answer(link, "|05|000002"), "000002|08000|SAT em operação||");
     EXPECT_FALSE(link_target(link).empty());
     EXPECT_NE(emu.transcript().find("hang-up"), std::string::npos);
 }
