@@ -63,3 +63,10 @@ fuzz-smoke:
 bench: configure
 	@cmake --build --preset x64 --target satbench satemu satcli torvane_sat_x64
 	@scripts/bench
+
+.PHONY: soak
+# Several thousand mixed SAT calls against satemu with random faults (not in CI):
+# descriptor count and memory at start and end must be flat (scripts/soak).
+soak: configure
+	@cmake --build --preset x64 --target satemu torvane_sat_x64
+	@scripts/soak build/x64 $(or $(SOAK_CALLS),3000)
