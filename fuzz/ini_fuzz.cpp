@@ -68,6 +68,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (mkdtemp(templ.data()) == nullptr) std::abort();
     g_dir = templ;
     g_file = g_dir + "/f.ini";
+    std::atexit([] {
+        unlink(g_file.c_str());
+        rmdir(g_dir.c_str());
+    });
     return 0;
 }
 
