@@ -66,4 +66,11 @@ std::optional<Command> parse_command(std::string_view frame) {
     return cmd;
 }
 
+std::optional<Command> find_command(std::string_view frame) {
+    for (size_t p = 0; p < frame.size(); p = frame.find('|', p + 1)) {
+        if (auto cmd = parse_command(frame.substr(p))) return cmd;
+    }
+    return std::nullopt;
+}
+
 } // namespace satemu

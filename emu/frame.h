@@ -48,6 +48,11 @@ struct Command {
 // Parses a whole frame (with or without its final "|\x03"); nullopt when it is not a command.
 std::optional<Command> parse_command(std::string_view frame);
 
+// As parse_command, but skips stray bytes in front of the command (the rest of a frame
+// that the driver gave up writing): the command starts at the first '|' from which the
+// text parses.
+std::optional<Command> find_command(std::string_view frame);
+
 // Zero-padded to six digits, longer numbers in full (as the driver writes them).
 std::string format_session(long long session);
 

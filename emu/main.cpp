@@ -129,10 +129,11 @@ const Option kOptions[] = {
 };
 
 void print_help() {
-    std::printf("Usage: satemu [OPTION]...\n"
-                "A SAT fiscal device (CF-e-SAT) on a pseudo-terminal, for tests and demos.\n"
-                "Prints \"satemu: device at /dev/pts/N\" first; SIGINT or SIGTERM end it.\n\n"
-                "Options:\n");
+    std::printf(
+        "Usage: satemu [OPTION]...\n"
+        "A SAT fiscal device (CF-e-SAT) on a pseudo-terminal, for tests and demos.\n"
+        "Prints \"satemu: device at /dev/pts/N\" first; SIGINT, SIGTERM or SIGHUP end it.\n\n"
+        "Options:\n");
     for (const auto& o : kOptions) {
         std::string left = std::string(o.name) + (o.arg ? std::string(" ") + o.arg : "");
         std::printf("  %-24s %s\n", left.c_str(), o.help);
@@ -243,16 +244,19 @@ int main(int argc, char** argv) {
         faults.add(*parse_fault(spec, error));
     }
 
-    // SIGINT and SIGTERM only interrupt the wait of the event loop, which then ends cleanly.
+    // SIGINT, SIGTERM and SIGHUP only interrupt the wait of the event loop, which then ends
+    // cleanly.
     sigset_t block;
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
     sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGHUP);
     sigprocmask(SIG_BLOCK, &block, nullptr);
     struct sigaction sa {};
     sa.sa_handler = [](int) {};
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     Server server(device, faults, s.server);

@@ -91,7 +91,7 @@ void Server::on_frame(const std::string& frame) {
         }
     }
     record("<-", escape_bytes(frame));
-    auto cmd = parse_command(frame);
+    auto cmd = find_command(frame);
     if (!cmd || family_of(cmd->code) == 0) {
         record("--", "not a command: ignored");
         return;

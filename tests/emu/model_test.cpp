@@ -99,6 +99,25 @@ TEST(Frames, ParsesCommands) {
         EXPECT_FALSE(parse_command(bad)) << bad;
 }
 
+TEST(Frames, FindsTheCommandBehindStrayBytes) {
+    struct Case {
+        const char* frame;
+        const char* code; // nullptr: no command
+        long long session;
+    } cases[] = {
+        {"|05|000001|\x03", "05", 1},   {"xyz|05|000002|\x03", "05", 2},
+        {"|0|05|000003|\x03", "05", 3}, {"garbage|\x03", nullptr, 0},
+        {"||||\x03", nullptr, 0},       {"", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        auto cmd = find_command(c.frame);
+        ASSERT_EQ(cmd.has_value(), c.code != nullptr) << c.frame;
+        if (!cmd) continue;
+        EXPECT_EQ(cmd->code, c.code);
+        EXPECT_EQ(cmd->session, c.session);
+    }
+}
+
 TEST(Frames, EscapesRoundTrip) {
     std::string bytes = std::string("a|\x03\x00\\\x7f", 6) + "é";
     std::string esc = escape_bytes(bytes);
