@@ -26,6 +26,8 @@ namespace {
 
 constexpr char kEtx = 0x03;
 
+std::vector<pid_t> running; // emulators started and not yet ended
+
 std::string errtext(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
@@ -86,6 +88,7 @@ Emulator::Emulator(const std::string& satemu, const std::string& dir,
         _exit(127);
     }
     close(out[1]);
+    if (pid_ > 0) running.push_back(pid_);
     // The first line names the device: "satemu: device at /dev/pts/N".
     std::string line;
     pollfd p{out[0], POLLIN, 0};
@@ -112,7 +115,16 @@ Emulator::~Emulator() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
+        std::erase(running, pid_);
     }
+}
+
+void stop_emulators() {
+    for (pid_t pid : running) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    running.clear();
 }
 
 bool Emulator::control(const std::string& line, std::string* reply) {

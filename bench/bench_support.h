@@ -40,6 +40,9 @@ class Emulator {
     std::string socket_;
 };
 
+// Ends every Emulator still running (for a figure that gives up with exit()).
+void stop_emulators();
+
 // A plain client of the device line: raw mode, whole writes, reads until 0x03.
 class RawLine {
   public:
