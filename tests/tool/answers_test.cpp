@@ -75,6 +75,10 @@ TEST(Base64, DecoderNeverWritesPastItsCapacity) {
     EXPECT_EQ(r, 1);
     EXPECT_EQ(decodifica("QUJDQUI", &r, 6), "ABCAB");
     EXPECT_EQ(r, 0);
+    EXPECT_EQ(decodifica("QUJDREVG", &r, 7), "ABCDEF");
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(decodifica("QUJDREVG", &r, 6), "ABC");
+    EXPECT_EQ(r, 1);
     std::vector<char> guarda(8, 'X');
     EXPECT_EQ(base64decode("QUJD", 4, guarda.data(), 1), 1);
     EXPECT_EQ(guarda[0], '\0');
