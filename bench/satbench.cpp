@@ -15,6 +15,7 @@
 #include "answers.h"
 #include "bench_support.h"
 #include "ini.h"
+#include "sat.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -22,11 +23,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -107,14 +108,17 @@ void report(const char* figure, const char* what, double ratio, const char* goal
     std::fflush(stdout);
 }
 
-// The x64 driver library, loaded by path so that every figure gets fresh globals.
+// The x64 driver library, loaded by path so that every figure gets fresh
+// globals. The SAT functions take their types from sat.h, so that a changed
+// signature breaks this build; the send and receive steps and the deadline
+// are exported too, though not declared there.
 struct Library {
     void* handle = nullptr;
-    char* (*SetDriver)(char*, char*) = nullptr;
-    char* (*ConsultarSAT)(int) = nullptr;
-    char* (*AtivarSAT)(int, int, char*, char*, int) = nullptr;
-    char* (*EnviarDadosVenda)(int, char*, char*) = nullptr;
-    char* (*ExtrairLogs)(int, char*) = nullptr;
+    decltype(&::SetDriver) SetDriver = nullptr;
+    decltype(&::ConsultarSAT) ConsultarSAT = nullptr;
+    decltype(&::AtivarSAT) AtivarSAT = nullptr;
+    decltype(&::EnviarDadosVenda) EnviarDadosVenda = nullptr;
+    decltype(&::ExtrairLogs) ExtrairLogs = nullptr;
     int (*EnviaParaSat)(const char*) = nullptr;
     int (*RecebeDoSat2)(int) = nullptr;
     int* Tempo_Tout = nullptr;
