@@ -22,15 +22,49 @@ void reset_select_timeout() {
     timeoutUSB.tv_usec = 0;
 }
 
-// Writes all of [data, data + size), going on after short writes and EINTR.
-// Every successful write is followed by tcdrain: the bytes must leave before the
-// next ones are queued, and none of them may be thrown away.
-bool write_all(int fd, const char* data, std::size_t size) {
+// The moment (mili_tick) by which a frame must have left: the exchange's
+// deadline, but never less than 2 s from now.
+int64_t send_limit() {
+    int64_t deadline = static_cast<int64_t>(Tempo_Tout) * 1000;
+    int64_t floor = mili_tick() + 2000;
+    return deadline > floor ? deadline : floor;
+}
+
+bool wait_writable(int fd, int64_t until) {
+    for (;;) {
+        int64_t left = until - mili_tick();
+        if (left <= 0) return false;
+        pollfd p{fd, POLLOUT, 0};
+        int r = poll(&p, 1, static_cast<int>(left));
+        if (r > 0) return true;
+        if (r < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+// tcdrain with a limit: waits until the terminal has sent what was written. A
+// device that holds the line (flow control) must not block the call forever.
+bool drain(int fd, int64_t until) {
+    for (;;) {
+        int pending = 0;
+        if (ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) return true;
+        if (mili_tick() >= until) return false;
+        usleep(1000);
+    }
+}
+
+// Writes all of [data, data + size), going on after short writes and EINTR, and
+// drains after every write: no byte may be thrown away before it has left.
+bool write_all(int fd, const char* data, std::size_t size, int64_t until) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            if (!wait_writable(fd, until)) return false;
+            continue;
+        }
         if (n <= 0) return false;
-        tcdrain(fd);
+        if (!drain(fd, until)) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -144,11 +178,17 @@ SAT_API int init_usb(const char* dispositivo) noexcept {
 
 SAT_API int envia_usb(const char* comando) noexcept {
     if (!comando) comando = "";
-    if (!write_all(fdUSB, comando, std::strlen(comando))) return -1;
-    if (!write_all(fdUSB, "|", 1)) return -1;
-    const char etx = kEtx;
-    if (!write_all(fdUSB, &etx, 1)) return -1;
-    return 0;
+    const int fd = fdUSB;
+    // Non-blocking while writing, so that the limit holds; blocking again after.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const int64_t until = send_limit();
+    const char end[2] = {'|', kEtx};
+    // The text, then '|', then ETX, each written separately as the device expects.
+    const bool sent = write_all(fd, comando, std::strlen(comando), until) &&
+                      write_all(fd, end, 1, until) && write_all(fd, end + 1, 1, until);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags);
+    return sent ? 0 : -1;
 }
 
 SAT_API int cbInit(int tamanho) noexcept {

@@ -69,6 +69,15 @@ TEST_F(SerialLink, LongFrameIsWrittenWhole) {
     EXPECT_EQ(received, text + "|\x03");
 }
 
+// A device that takes nothing (its side never reads) makes the send fail once
+// the deadline, at least 2 s, has passed, instead of blocking the call for good.
+TEST_F(SerialLink, SendToADeviceThatTakesNothingGivesUp) {
+    Tempo_Tout = static_cast<int>(tick());
+    std::string text(1 << 20, 'z');
+    EXPECT_EQ(envia_usb(text.c_str()), -1);
+    EXPECT_FALSE(fcntl(fdUSB, F_GETFL) & O_NONBLOCK) << "blocking again for the receive";
+}
+
 TEST_F(SerialLink, PiecesAreAppendedAcrossCalls) {
     std::snprintf(SAT_NOPOPUP, sizeof SAT_NOPOPUP, "false");
     testing::internal::CaptureStdout();
