@@ -157,7 +157,7 @@ SAT_API int init_usb(const char* dispositivo) noexcept {
         sat::console("init_usb: Falha ao tentar abrir o dispositivo %s\n", path);
         return -1;
     }
-    // Blocking from here on: the writes of a long command must not fail with EAGAIN.
+    // Blocking from here on; envia_usb lifts it only while it writes, to keep its limit.
     fcntl(fdUSB, F_SETFL, 0);
     termios tio{};
     if (tcgetattr(fdUSB, &tio) == 0) {
