@@ -90,7 +90,7 @@ TEST(Table, CodesFamiliesReceiveAndLookup) {
     for (std::size_t i = 0; i < sat::rows.size(); ++i) {
         const sat::Row& r = sat::rows[i];
         int code = i == 15 ? 20 : static_cast<int>(i) + 1;
-        char text[16];
+        char text[24];
         std::snprintf(text, sizeof text, "|%02d|", code);
         EXPECT_STREQ(r.code, text);
         std::snprintf(text, sizeof text, "|%02d098|", code == 20 ? 19 : code + 3);
