@@ -27,6 +27,17 @@ set(TORVANE_INSTALL_DATADIR "share/torvane-sat")
 set(TORVANE_INSTALL_DOCDIR "share/doc/torvane-sat")
 set(TORVANE_INSTALL_MANDIR "share/man")
 
+# Manual pages are installed with the project's version in their title line, so
+# the version is written in one place only (the top-level project()).
+function(torvane_man_page name out)
+  file(READ ${CMAKE_SOURCE_DIR}/docs/man/${name} text)
+  string(REGEX REPLACE "\"torvane-sat [0-9.]+\"" "\"torvane-sat ${PROJECT_VERSION}\"" text "${text}")
+  file(WRITE ${CMAKE_BINARY_DIR}/man/${name} "${text}")
+  set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${CMAKE_SOURCE_DIR}/docs/man/${name})
+  set(${out} ${CMAKE_BINARY_DIR}/man/${name} PARENT_SCOPE)
+endfunction()
+
 # --- the driver library, its header and pkg-config file -----------------------
 if(TARGET ${TORVANE_LIB_NAME})
   install(TARGETS ${TORVANE_LIB_NAME}
@@ -50,7 +61,8 @@ install(CODE "
 install(FILES ${_torvane_pc} DESTINATION ${TORVANE_INSTALL_LIBDIR}/pkgconfig COMPONENT library)
 
 # --- documentation shared by every package ------------------------------------
-install(FILES ${CMAKE_SOURCE_DIR}/docs/man/sat.ini.5 DESTINATION ${TORVANE_INSTALL_MANDIR}/man5
+torvane_man_page(sat.ini.5 _torvane_man)
+install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man5
         COMPONENT common)
 # The example settings go under the documentation folder, never over a real
 # /var/torvane_halvex/sat.ini.
@@ -88,13 +100,15 @@ if(TARGET satcli AND TORVANE_ARCH STREQUAL "x86")
   install(PROGRAMS ${CMAKE_BINARY_DIR}/satcli-wrapper DESTINATION bin RENAME satcli COMPONENT cli)
   install(FILES ${CMAKE_SOURCE_DIR}/examples/config.ini DESTINATION ${TORVANE_INSTALL_DATADIR}
           RENAME config.ini.example COMPONENT cli OPTIONAL)
-  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/satcli.1 DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
+  torvane_man_page(satcli.1 _torvane_man)
+  install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
           COMPONENT cli)
 endif()
 
 # --- satemu (x86-64 program, x64 tree only) -------------------------------------
 if(TARGET satemu)
   install(TARGETS satemu RUNTIME DESTINATION bin COMPONENT emu)
-  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/satemu.1 DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
+  torvane_man_page(satemu.1 _torvane_man)
+  install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
           COMPONENT emu)
 endif()
