@@ -68,8 +68,9 @@ install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man5
 # /var/torvane_halvex/sat.ini.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/sat.ini.example ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT common)
-file(GLOB _torvane_guides ${CMAKE_SOURCE_DIR}/docs/*.md)
-install(FILES ${_torvane_guides} DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT common)
+foreach(_guide device.md developers.md satcli.md satemu.md)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/${_guide} DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT common)
+endforeach()
 foreach(_example example.c example.py venda.xml config.ini)
   if(EXISTS ${CMAKE_SOURCE_DIR}/examples/${_example})
     install(FILES ${CMAKE_SOURCE_DIR}/examples/${_example}
