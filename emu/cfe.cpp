@@ -1,5 +1,6 @@
 #include "cfe.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,11 @@ constexpr const char* kSignatureNote = "satemu emulator: not a valid signature";
 // Amounts are kept in cents (or in ten-thousandths for rates) to avoid drift.
 // Half-up to the cent; the small bias keeps 0.35 x 39.90 (13.965 in decimal, a hair below
 // in binary) at 13.97 as the point of sale computes it.
+// Amounts of a document are held to a billion reais either way (NaN counts as 0):
+// sums over every item of the largest document then stay far inside long long.
 long long cents(double v) {
+    if (!(v == v)) return 0;
+    v = std::clamp(v, -1e9, 1e9);
     return std::llround(v * 100.0 + (v >= 0 ? 1e-7 : -1e-7));
 }
 
