@@ -90,7 +90,8 @@ void Server::on_frame(const std::string& frame) {
             frames_.pop_front();
         }
     }
-    record("<-", escape_bytes(frame));
+    // Escaping a large frame costs more than the model itself: only when recorded.
+    if (transcript_) record("<-", escape_bytes(frame));
     auto cmd = find_command(frame);
     if (!cmd || family_of(cmd->code) == 0) {
         record("--", "not a command: ignored");
@@ -116,7 +117,7 @@ void Server::on_frame(const std::string& frame) {
         answer = device_.handle(*cmd);
     }
     if (plan.drop) {
-        record("--", "answer dropped: " + escape_bytes(answer));
+        if (transcript_) record("--", "answer dropped: " + escape_bytes(answer));
         return;
     }
 
@@ -143,7 +144,7 @@ void Server::on_frame(const std::string& frame) {
     if (plan.noise) wire = std::string(kNoiseBefore) + wire + std::string(kNoiseAfter);
 
     int64_t base = monotonic_ms() + plan.delay_ms;
-    std::string note = escape_bytes(wire);
+    std::string note = transcript_ ? escape_bytes(wire) : std::string();
     if (plan.hangup) {
         size_t half = wire.size() / 2;
         output_.push_back({base, wire.substr(0, half), 0, false, note + " (cut in the middle)"});

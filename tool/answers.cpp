@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -198,10 +199,12 @@ int trata_extrair_logs(const char* resposta, std::FILE* out, std::FILE* err, con
     int status = 0;
     if (std::strncmp(codigo, "15000", 5) == 0) {
         std::string_view dados = campo(r, 5);
-        std::vector<char> log(2 * dados.size() + 1);
+        // Left uninitialised: the decoder writes every byte that is used.
+        const std::size_t capacidade = 2 * dados.size() + 1;
+        auto log = std::make_unique_for_overwrite<char[]>(capacidade);
         std::size_t n = 0;
-        base64decode(dados.data(), dados.size(), log.data(), log.size(), &n);
-        bool gravado = grava_arquivo(arquivo, log.data(), n);
+        base64decode(dados.data(), dados.size(), log.get(), capacidade, &n);
+        bool gravado = grava_arquivo(arquivo, log.get(), n);
         if (gravado) {
             // The device log is evidence for the tax authority: make sure it
             // is on disk before reporting success.
