@@ -95,7 +95,7 @@ const Option kOptions[] = {
          return std::string();
      }},
     {"--state", "FILE",
-     "keep the device state in FILE (rewritten after every change; loaded at start, where it takes "
+     "keep the device state in FILE (saved after every change; loaded at start, where it takes "
      "precedence over --preset)",
      [](Settings& s, const char* v) {
          s.state_file = v;
