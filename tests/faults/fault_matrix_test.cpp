@@ -42,28 +42,37 @@ struct Fault {
     const char* name;
     const char* spec; // satemu fault for the function's code "CC"; null: no device at all
     Expect single, fiscal, query;
+    // Command codes the device receives for the call, in order ("CC" the function's
+    // own), for a sale or cancellation and for a session query; single exchanges
+    // always send one frame.
+    const char* fiscal_frames;
+    const char* query_frames;
     int extra_seconds; // beyond the deadlines: time the fault itself needs
 };
 
 // A lost answer of a sale or a cancellation is found by the next attempt's
-// session check when the device did process it (late, stray bytes, oversize,
-// hang-up); it is never sent twice. The session queries simply try again, which
-// helps against the faults that pass.
+// session check (08) when the device did process it (stray bytes, oversize,
+// hang-up); it is never sent twice. A device that answered busy gets the
+// command again. The session queries simply try again.
 constexpr Fault kFaults[] = {
-    {"no_device", nullptr, Expect::Busy, Expect::Busy, Expect::Busy, 0},
-    {"never_answers", "CC:ignore", Expect::Busy, Expect::Busy, Expect::Busy, 0},
+    {"no_device", nullptr, Expect::Busy, Expect::Busy, Expect::Busy, "", "", 0},
+    {"never_answers", "CC:ignore", Expect::Busy, Expect::Busy, Expect::Busy, "CC 08 CC", "CC CC",
+     0},
     // The late answer comes after the whole call, and the device answers in order:
     // a session check or a second query waits behind it as well.
-    {"after_deadline", "CC:delay:9000", Expect::Busy, Expect::Busy, Expect::Busy, 0},
+    {"after_deadline", "CC:delay:9000", Expect::Busy, Expect::Busy, Expect::Busy, "CC 08", "CC CC",
+     0},
     {"other_session", "CC:answer:999999|FF000|outra sessao||", Expect::Busy, Expect::Busy,
-     Expect::Other, 0},
-    {"in_pieces", "CC:split:4:150", Expect::Answer, Expect::Answer, Expect::Answer, 1},
-    {"stray_bytes", "CC:noise", Expect::Busy, Expect::Answer, Expect::Busy, 0},
-    {"etx_inside", "CC:etx-inside", Expect::Answer, Expect::Answer, Expect::Answer, 0},
-    {"oversize", "CC:oversize:3200000", Expect::Busy, Expect::Answer, Expect::Busy, 20},
+     Expect::Other, "CC 08 CC", "CC", 0},
+    {"in_pieces", "CC:split:4:150", Expect::Answer, Expect::Answer, Expect::Answer, "CC", "CC", 1},
+    {"stray_bytes", "CC:noise", Expect::Busy, Expect::Answer, Expect::Busy, "CC 08", "CC CC", 0},
+    {"etx_inside", "CC:etx-inside", Expect::Answer, Expect::Answer, Expect::Answer, "CC", "CC", 0},
+    {"oversize", "CC:oversize:3200000", Expect::Busy, Expect::Answer, Expect::Busy, "CC 08",
+     "CC CC", 20},
     // Once: the device comes back on a new line behind the same link.
-    {"hang_up", "1*CC:hangup", Expect::Busy, Expect::Answer, Expect::Answer, 2},
-    {"busy_code", "CC:busy", Expect::BusyCode, Expect::BusyCode, Expect::BusyCode, 0},
+    {"hang_up", "1*CC:hangup", Expect::Busy, Expect::Answer, Expect::Answer, "CC 08", "CC CC", 2},
+    {"busy_code", "CC:busy", Expect::BusyCode, Expect::BusyCode, Expect::BusyCode, "CC CC", "CC CC",
+     0},
 };
 
 std::string replace(std::string text, const std::string& what, const std::string& with) {
@@ -156,6 +165,18 @@ TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
     EXPECT_EQ(fds_after, fds_before) << "descriptors left open";
     EXPECT_EQ(lib_lock, 0) << "call lock still held";
 
+    if (emu) {
+        // What reached the device for this call: retries and session checks as
+        // the function's kind allows, nothing more.
+        std::string sent;
+        for (const auto& frame : emu->frames())
+            if (frame.compare(3, 7, "|000042") == 0)
+                sent += (sent.empty() ? "" : " ") + frame.substr(1, 2);
+        const char* expected = f.kind == Kind::Single   ? "CC"
+                               : f.kind == Kind::Fiscal ? fault.fiscal_frames
+                                                        : fault.query_frames;
+        EXPECT_EQ(sent, replace(expected, "CC", f.code));
+    }
     if (emu && std::string(f.name) == "EnviarDadosVenda") {
         // Whatever went wrong on the line, the device issued the sale at most once.
         const std::string state = emu->control("state");
