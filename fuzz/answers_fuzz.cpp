@@ -21,8 +21,9 @@ std::FILE* sink() {
 
 std::string log_path() {
     static const std::string path = [] {
-        char dir[] = "/tmp/answers_fuzz.XXXXXX";
+        static char dir[] = "/tmp/answers_fuzz.XXXXXX";
         if (!mkdtemp(dir)) std::abort();
+        std::atexit([] { rmdir(dir); }); // the file in it is removed after every run
         return std::string(dir) + "/log_sat.txt";
     }();
     return path;
