@@ -38,22 +38,22 @@ bool valid_code(std::string_view code) {
 
 } // namespace
 
-std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error) {
+std::optional<FaultRule> parse_fault(std::string_view rule_text, std::string& error) {
     FaultRule rule;
-    rule.spec = std::string(spec);
-    std::string_view rest = spec;
+    rule.rule_text = std::string(rule_text);
+    std::string_view rest = rule_text;
     size_t star = rest.find('*');
     size_t colon = rest.find(':');
     if (star != std::string_view::npos && star < colon) {
         if (!to_long(rest.substr(0, star), rule.remaining) || rule.remaining < 1) {
-            error = "bad count in '" + std::string(spec) + "'";
+            error = "bad count in '" + std::string(rule_text) + "'";
             return std::nullopt;
         }
         rest.remove_prefix(star + 1);
         colon = rest.find(':');
     }
     if (colon == std::string_view::npos) {
-        error = "expected CODE:KIND in '" + std::string(spec) + "'";
+        error = "expected CODE:KIND in '" + std::string(rule_text) + "'";
         return std::nullopt;
     }
     rule.code = std::string(rest.substr(0, colon));
@@ -86,7 +86,7 @@ std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error) 
         long values[2] = {0, 0};
         for (size_t i = 0; i < parts.size(); ++i) {
             if (!to_long(parts[i], values[i]) || values[i] < 0) {
-                error = "bad number '" + parts[i] + "' in '" + std::string(spec) + "'";
+                error = "bad number '" + parts[i] + "' in '" + std::string(rule_text) + "'";
                 return std::nullopt;
             }
         }
@@ -117,7 +117,7 @@ FaultPlan FaultSet::take(std::string_view code) {
     for (auto& r : rules_) {
         if (!r.matches(code) || r.remaining == 0) continue;
         if (r.remaining > 0) --r.remaining;
-        plan.applied.push_back(r.spec);
+        plan.applied.push_back(r.rule_text);
         switch (r.kind) {
         case FaultKind::Delay:
             plan.delay_ms += r.ms;

@@ -30,7 +30,7 @@ struct FaultRule {
     long pieces = 0;
     long bytes = 0;
     std::string text;
-    std::string spec; // as written, for listings
+    std::string rule_text; // as written, for listings
 
     bool matches(std::string_view command_code) const {
         return code == "all" || code == command_code;
@@ -38,7 +38,7 @@ struct FaultRule {
 };
 
 // Parses "[N*]CODE:KIND[:ARG...]"; on failure returns nullopt and the reason in `error`.
-std::optional<FaultRule> parse_fault(std::string_view spec, std::string& error);
+std::optional<FaultRule> parse_fault(std::string_view rule_text, std::string& error);
 
 // What the matching rules make of one frame.
 struct FaultPlan {
@@ -54,7 +54,7 @@ struct FaultPlan {
     long split_ms = 0;
     long oversize = 0;
     std::optional<std::string> answer;
-    std::vector<std::string> applied; // specs of the rules that took part
+    std::vector<std::string> applied; // the rules that took part, as written
 };
 
 class FaultSet {

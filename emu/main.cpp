@@ -102,7 +102,7 @@ const Option kOptions[] = {
          return std::string();
      }},
     {"--control", "PATH",
-     "UNIX socket for control requests (ping, fault SPEC, clear, faults, frames, reset-frames, "
+     "UNIX socket for control requests (ping, fault RULE, clear, faults, frames, reset-frames, "
      "state)",
      [](Settings& s, const char* v) {
          s.server.control = v;
@@ -114,7 +114,7 @@ const Option kOptions[] = {
          s.server.transcript = v;
          return std::string();
      }},
-    {"--fault", "SPEC", "inject a fault (repeatable); SPEC below",
+    {"--fault", "RULE", "inject a fault (repeatable); RULE below",
      [](Settings& s, const char* v) {
          std::string error;
          if (!parse_fault(v, error)) return error;
@@ -139,7 +139,7 @@ void print_help() {
         std::printf("  %-24s %s\n", left.c_str(), o.help);
     }
     std::printf(
-        "\nFault SPEC: [N*]CODE:KIND[:ARG...]  (N*: only the next N matching frames)\n"
+        "\nFault RULE: [N*]CODE:KIND[:ARG...]  (N*: only the next N matching frames)\n"
         "  CODE: a command code 01..15, 20, or 'all'\n"
         "  delay:MS       answer after MS milliseconds\n"
         "  drop           process the command but send no answer (lost answer)\n"
@@ -239,9 +239,9 @@ int main(int argc, char** argv) {
     }
 
     FaultSet faults;
-    for (const auto& spec : s.faults) {
+    for (const auto& rule_text : s.faults) {
         std::string error;
-        faults.add(*parse_fault(spec, error));
+        faults.add(*parse_fault(rule_text, error));
     }
 
     // SIGINT, SIGTERM and SIGHUP only interrupt the wait of the event loop, which then ends

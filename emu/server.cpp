@@ -240,7 +240,7 @@ std::string Server::control_request(const std::string& raw) {
     if (verb == "faults") {
         std::string out = "ok " + std::to_string(faults_.size());
         for (const auto& r : faults_.rules())
-            out += "\n" + r.spec +
+            out += "\n" + r.rule_text +
                    (r.remaining > 0 ? " (" + std::to_string(r.remaining) + " left)" : "");
         return out;
     }

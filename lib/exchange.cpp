@@ -33,7 +33,7 @@ std::size_t render(const char* format, const Arg* args, std::size_t nargs, char*
             put(p, 1);
             continue;
         }
-        const char* spec = p++;
+        const char* conversion = p++;
         while (*p && *p != 's' && *p != 'd')
             ++p;
         if (!*p) break;
@@ -43,10 +43,10 @@ std::size_t render(const char* format, const Arg* args, std::size_t nargs, char*
             put(a.text, std::strlen(a.text));
         } else {
             char conv[8];
-            std::size_t speclen = static_cast<std::size_t>(p - spec) + 1;
-            if (speclen >= sizeof conv) speclen = sizeof conv - 1;
-            std::memcpy(conv, spec, speclen);
-            conv[speclen] = '\0';
+            std::size_t convlen = static_cast<std::size_t>(p - conversion) + 1;
+            if (convlen >= sizeof conv) convlen = sizeof conv - 1;
+            std::memcpy(conv, conversion, convlen);
+            conv[convlen] = '\0';
             char digits[24];
             int n = std::snprintf(digits, sizeof digits, conv, a.number);
             if (n > 0) put(digits, static_cast<std::size_t>(n));

@@ -95,7 +95,7 @@ TEST(EmulatorLine, ControlRequestsAndErrors) {
 // Each fault, set through the control socket, and the answer that the line then carries.
 TEST(EmulatorFaults, ShapeOfTheAnswerOnTheLine) {
     struct Case {
-        const char* spec;
+        const char* rule_text;
         std::string expected; // every byte read within 400 ms
     } cases[] = {
         {"1*05:busy", "000001|08098|SAT em processamento. Tente novamente.||\x03"},
@@ -112,10 +112,11 @@ TEST(EmulatorFaults, ShapeOfTheAnswerOnTheLine) {
     Emulator emu;
     ASSERT_FALSE(emu.device().empty());
     for (const auto& c : cases) {
-        emu.fault(c.spec);
-        EXPECT_EQ(transact_all(emu.device(), "|05|000001", 400).text, c.expected) << c.spec;
+        emu.fault(c.rule_text);
+        EXPECT_EQ(transact_all(emu.device(), "|05|000001", 400).text, c.expected) << c.rule_text;
         // The rule was for one frame only.
-        EXPECT_EQ(answer(emu.device(), "|05|000003"), "000003|08000|SAT em operação||") << c.spec;
+        EXPECT_EQ(answer(emu.device(), "|05|000003"), "000003|08000|SAT em operação||")
+            << c.rule_text;
     }
 }
 

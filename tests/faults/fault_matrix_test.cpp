@@ -40,7 +40,7 @@ enum class Expect {
 
 struct Fault {
     const char* name;
-    const char* spec; // satemu fault for the function's code "CC"; null: no device at all
+    const char* rule_text; // satemu fault for the function's code "CC"; null: no device at all
     Expect single, fiscal, query;
     // Command codes the device receives for the call, in order ("CC" the function's
     // own), for a sale or cancellation and for a session query; single exchanges
@@ -114,13 +114,13 @@ TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
     FAULTS_SANDBOX(halvex);
 
     std::unique_ptr<testsupport::Emulator> emu;
-    if (fault.spec) {
+    if (fault.rule_text) {
         emu = std::make_unique<testsupport::Emulator>(
             std::vector<std::string>{"--preset", "active", "--link", faults::kLine});
         ASSERT_FALSE(emu->device().empty());
     }
     ASSERT_TRUE(testsupport::write_file(
-        halvex + "/sat.ini", faults::settings(fault.spec ? faults::kLine : faults::kAbsent,
+        halvex + "/sat.ini", faults::settings(fault.rule_text ? faults::kLine : faults::kAbsent,
                                               kAttempts, kPause, kDeadline)));
     // The first exchange of a process reads sat.ini and runs on built-in deadlines:
     // a cheap one, before the fault is in place.
@@ -128,7 +128,8 @@ TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
 
     const std::string other =
         replace(std::string(kOtherSession) + "|FF000|outra sessao||", "FF", f.family);
-    if (fault.spec) emu->fault(replace(replace(fault.spec, "CC", f.code), "FF", f.family));
+    if (fault.rule_text)
+        emu->fault(replace(replace(fault.rule_text, "CC", f.code), "FF", f.family));
 
     faults::Texts texts = faults::default_texts(f);
     const int fds_before = faults::open_descriptors();

@@ -169,8 +169,8 @@ std::string Emulator::control(const std::string& line) {
     return reply;
 }
 
-void Emulator::fault(const std::string& spec) {
-    EXPECT_EQ(control("fault " + spec), "ok") << "fault " << spec;
+void Emulator::fault(const std::string& rule_text) {
+    EXPECT_EQ(control("fault " + rule_text), "ok") << "fault " << rule_text;
 }
 
 void Emulator::clear_faults() {

@@ -27,8 +27,8 @@ class Emulator {
     // One request line -> the whole reply (without the final newline); "error: ..." when
     // the socket cannot be reached.
     std::string control(const std::string& line);
-    void fault(const std::string& spec); // control("fault " + spec), must answer "ok"
-    void clear_faults();                 // control("clear")
+    void fault(const std::string& rule_text); // control("fault " + rule_text), must answer "ok"
+    void clear_faults();                      // control("clear")
     // Every frame received so far, raw bytes, each including its final "|\x03".
     std::vector<std::string> frames();
     std::string transcript() const; // contents of the transcript file
