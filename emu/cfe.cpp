@@ -116,6 +116,26 @@ Issued refuse(const char* code, const char* rejection) {
     return r;
 }
 
+// The device's part of ide, shared by the issued sale and the issued cancellation;
+// only a sale carries the environment (tpAmb).
+void add_device_ide(pugi::xml_node ide, pugi::xml_node ide_in, const IssueContext& ctx,
+                    const Issued& out, bool with_environment) {
+    add(ide, "cUF", ctx.uf);
+    add(ide, "cNF", digits(ctx.cnf, 6));
+    add(ide, "mod", "59");
+    add(ide, "nserieSAT", ctx.serial);
+    add(ide, "nCFe", digits(ctx.number, 6));
+    add(ide, "dEmi", local_time(ctx.now, "%Y%m%d"));
+    add(ide, "hEmi", local_time(ctx.now, "%H%M%S"));
+    add(ide, "cDV", std::string(1, out.key.back()));
+    if (with_environment) add(ide, "tpAmb", ctx.test ? "2" : "1");
+    add(ide, "CNPJ", ide_in.child_value("CNPJ"));
+    add(ide, "signAC", ide_in.child_value("signAC"));
+    add(ide, "assinaturaQRCODE", out.qr_signature);
+    add(ide, "numeroCaixa",
+        ide_in.child("numeroCaixa") ? ide_in.child_value("numeroCaixa") : "001");
+}
+
 } // namespace
 
 char key_check_digit(std::string_view digits43) {
@@ -265,20 +285,7 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
 
     // ide and emit are rebuilt in the standard's order with the device's own data.
     pugi::xml_node ide = inf.insert_child_before("ide", ide_in ? ide_in : inf.first_child());
-    add(ide, "cUF", ctx.uf);
-    add(ide, "cNF", digits(ctx.cnf, 6));
-    add(ide, "mod", "59");
-    add(ide, "nserieSAT", ctx.serial);
-    add(ide, "nCFe", digits(ctx.number, 6));
-    add(ide, "dEmi", local_time(ctx.now, "%Y%m%d"));
-    add(ide, "hEmi", local_time(ctx.now, "%H%M%S"));
-    add(ide, "cDV", std::string(1, out.key.back()));
-    add(ide, "tpAmb", ctx.test ? "2" : "1");
-    add(ide, "CNPJ", ide_in.child_value("CNPJ"));
-    add(ide, "signAC", ide_in.child_value("signAC"));
-    add(ide, "assinaturaQRCODE", out.qr_signature);
-    add(ide, "numeroCaixa",
-        ide_in.child("numeroCaixa") ? ide_in.child_value("numeroCaixa") : "001");
+    add_device_ide(ide, ide_in, ctx, out, true);
     if (ide_in) inf.remove_child(ide_in);
 
     pugi::xml_node emit = inf.insert_child_after("emit", ide);
@@ -330,19 +337,7 @@ Issued issue_cancellation(std::string_view document, std::string_view key_field,
     add(inf, "hEmi", local_time(sale.time, "%H%M%S"));
     pugi::xml_node ide_in = inf_in.child("ide");
     pugi::xml_node ide = inf.append_child("ide");
-    add(ide, "cUF", ctx.uf);
-    add(ide, "cNF", digits(ctx.cnf, 6));
-    add(ide, "mod", "59");
-    add(ide, "nserieSAT", ctx.serial);
-    add(ide, "nCFe", digits(ctx.number, 6));
-    add(ide, "dEmi", local_time(ctx.now, "%Y%m%d"));
-    add(ide, "hEmi", local_time(ctx.now, "%H%M%S"));
-    add(ide, "cDV", std::string(1, out.key.back()));
-    add(ide, "CNPJ", ide_in.child_value("CNPJ"));
-    add(ide, "signAC", ide_in.child_value("signAC"));
-    add(ide, "assinaturaQRCODE", out.qr_signature);
-    add(ide, "numeroCaixa",
-        ide_in.child("numeroCaixa") ? ide_in.child_value("numeroCaixa") : "001");
+    add_device_ide(ide, ide_in, ctx, out, false);
     add_emitter(inf.append_child("emit"), ctx.taxpayer_cnpj, pugi::xml_node());
     pugi::xml_node dest = inf.append_child("dest");
     if (!sale.recipient_tag.empty()) add(dest, sale.recipient_tag.c_str(), sale.recipient);
