@@ -2,6 +2,7 @@
 // printers, the last-fiscal-session decoding and the device-log extraction, on
 // any answer text. Fields are checked against a plain split of the text.
 #include "answers.h"
+#include "fields.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -29,16 +30,7 @@ std::string log_path() {
     return path;
 }
 
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> fields{""};
-    for (char c : text) {
-        if (c == '|')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
+using testsupport::split_fields;
 
 } // namespace
 
@@ -48,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     std::string answer = in.ConsumeRemainingBytesAsString();
     answer.resize(std::strlen(answer.c_str())); // answers are C texts
 
-    const auto fields = split(answer);
+    const auto fields = split_fields(answer);
     for (int k = -1; k < static_cast<int>(fields.size()) + 2; ++k) {
         const std::string_view got = satcli::campo(answer, k);
         const std::string want = k >= 0 && k < static_cast<int>(fields.size())

@@ -7,6 +7,7 @@
 #include "device.h"
 #include "frame.h"
 #include "util.h"
+#include "fields.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <pugixml.hpp>
@@ -17,16 +18,7 @@
 
 namespace {
 
-std::vector<std::string> split_all(const std::string& text) {
-    std::vector<std::string> fields{""};
-    for (char c : text) {
-        if (c == '|')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
+using testsupport::split_fields;
 
 std::string run(satemu::Device& dev, const std::string& frame, const char* family) {
     satemu::FrameAssembler fa;
@@ -36,7 +28,7 @@ std::string run(satemu::Device& dev, const std::string& frame, const char* famil
     auto cmd = satemu::parse_command(frames[0]);
     if (!cmd) return {};
     const std::string answer = dev.handle(*cmd);
-    const auto f = split_all(answer);
+    const auto f = split_fields(answer);
     if (f.size() < 3 || f[0] != cmd->session_field()) std::abort();
     if (f[1].size() != 5 || f[1].compare(0, 2, family) != 0) std::abort();
     if (answer.find('\x03') != std::string::npos) std::abort();

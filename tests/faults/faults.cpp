@@ -1,4 +1,5 @@
 #include "faults.h"
+#include "fields.h"
 
 #include <dirent.h>
 #include <sys/mount.h>
@@ -124,14 +125,7 @@ std::string busy_answer(const Function& f, int session) {
 }
 
 std::vector<std::string> split(const std::string& text, char sep) {
-    std::vector<std::string> out{""};
-    for (char c : text) {
-        if (c == sep)
-            out.emplace_back();
-        else
-            out.back() += c;
-    }
-    return out;
+    return testsupport::split_fields(text, sep);
 }
 
 std::string field(const std::string& text, size_t i) {

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator.h"
+#include "fields.h"
 #include "sandbox.h"
 #include "sat.h"
 
@@ -54,16 +55,7 @@ std::string sale_document(const std::string& extra_info = "Obrigado") {
            extra_info + "</infCpl></infAdic></infCFe></CFe>";
 }
 
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> fields{""};
-    for (char c : text) {
-        if (c == '|')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
+std::vector<std::string> split(const std::string& text) { return testsupport::split_fields(text); }
 
 std::string field(const std::string& text, size_t i) {
     auto f = split(text);
