@@ -7,33 +7,26 @@
 
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "emulator.h"
+#include "fields.h"
 #include "raw_client.h"
 #include "sandbox.h"
 
 using emutest::answer;
+using emutest::sale_document;
 using emutest::transact;
-using emutest::transact_all;
 using testsupport::Emulator;
 
 namespace {
 
 const std::string kSale = "|03|000100|12345678|";
 
-std::string sale_document() {
-    return emutest::read_text_file(EMU_EXAMPLES_DIR "/venda.xml");
-}
-
 std::string field(const std::string& answer, size_t n) {
-    size_t start = 0;
-    for (size_t i = 0; i < n; ++i) {
-        start = answer.find('|', start);
-        if (start == std::string::npos) return {};
-        ++start;
-    }
-    return answer.substr(start, answer.find('|', start) - start);
+    auto f = testsupport::split_fields(answer);
+    return n < f.size() ? f[n] : std::string();
 }
 
 std::string link_target(const std::string& path) {
@@ -44,7 +37,7 @@ std::string link_target(const std::string& path) {
 
 } // namespace
 
-TEST(EmulatorLine, AnswersQueryAndRecordsFrames) {
+TEST(EmulatorLine, AnswersQueryRecordsFramesAndControlRequests) {
     Emulator emu;
     ASSERT_FALSE(emu.device().empty());
     EXPECT_EQ(emu.control("ping"), "ok");
@@ -57,33 +50,8 @@ TEST(EmulatorLine, AnswersQueryAndRecordsFrames) {
     EXPECT_NE(t.find("-> 000123|08000|SAT em operação||\\x03"), std::string::npos);
     EXPECT_EQ(emu.control("reset-frames"), "ok");
     EXPECT_TRUE(emu.frames().empty());
-}
-
-TEST(EmulatorLine, SellQuerySessionCancelAndExtractLog) {
-    Emulator emu;
-    ASSERT_FALSE(emu.device().empty());
-    std::string sale = answer(emu.device(), kSale + sale_document());
-    ASSERT_EQ(field(sale, 1), "06000") << sale;
-    EXPECT_EQ(answer(emu.device(), "|08|000101|12345678|000100"), sale);
-    std::string key = field(sale, 8);
-    std::string canc =
-        "<CFeCanc><infCFe chCanc=\"" + key +
-        "\"><ide><CNPJ>08317492000155</CNPJ><signAC>s</signAC>"
-        "<numeroCaixa>001</numeroCaixa></ide><emit/><dest/><total/></infCFe></CFeCanc>";
-    std::string c = answer(emu.device(), "|04|000102|12345678|" + key + "|" + canc);
-    EXPECT_EQ(field(c, 1), "07000") << c;
-    EXPECT_EQ(answer(emu.device(), "|20|000103|12345678"), c);
-    std::string log = answer(emu.device(), "|12|000104|12345678|3.0.0.3_x86");
-    EXPECT_EQ(field(log, 1), "15000");
-    EXPECT_NE(emu.control("state").find("counter=2"), std::string::npos);
-}
-
-TEST(EmulatorLine, ControlRequestsAndErrors) {
-    Emulator emu;
-    ASSERT_FALSE(emu.device().empty());
-    EXPECT_EQ(emu.control("fault 16:drop").rfind("error: ", 0), 0u);
-    EXPECT_EQ(emu.control("fault 03:nonsense").rfind("error: ", 0), 0u);
-    EXPECT_EQ(emu.control("launch").rfind("error: ", 0), 0u);
+    for (const char* bad : {"fault 16:drop", "fault 03:nonsense", "launch"})
+        EXPECT_EQ(emu.control(bad).rfind("error: ", 0), 0u) << bad;
     EXPECT_EQ(emu.control("state").rfind("ok ", 0), 0u);
     EXPECT_NE(emu.control("state").find("activated=1"), std::string::npos);
     emu.fault("2*05:busy");
@@ -113,7 +81,7 @@ TEST(EmulatorFaults, ShapeOfTheAnswerOnTheLine) {
     ASSERT_FALSE(emu.device().empty());
     for (const auto& c : cases) {
         emu.fault(c.rule_text);
-        EXPECT_EQ(transact_all(emu.device(), "|05|000001", 400).text, c.expected) << c.rule_text;
+        EXPECT_EQ(transact(emu.device(), "|05|000001", 400, true).text, c.expected) << c.rule_text;
         // The rule was for one frame only.
         EXPECT_EQ(answer(emu.device(), "|05|000003"), "000003|08000|SAT em operação||")
             << c.rule_text;
@@ -177,10 +145,11 @@ TEST(EmulatorFaults, FromTheCommandLineForAllCodes) {
     EXPECT_EQ(answer(emu.device(), "|05|000004"), "000004|08000|SAT em operação||");
 }
 
-TEST(EmulatorFaults, HangupComesBackBehindTheLink) {
-    std::string dir = testsupport::make_temp_dir("satemu-link");
-    std::string link = dir + "/ttyQZ0";
-    Emulator emu({"--preset", "active", "--link", link});
+TEST(EmulatorFaults, HangupComesBackBehindTheLinkThatIsRemovedOnExit) {
+    std::string link = testsupport::make_temp_dir("satemu-link") + "/ttyQZ0";
+    auto emu_ptr =
+        std::make_unique<Emulator>(std::vector<std::string>{"--preset", "active", "--link", link});
+    Emulator& emu = *emu_ptr;
     ASSERT_FALSE(emu.device().empty());
     EXPECT_EQ(link_target(link), emu.device());
     emu.fault("1*05:hangup");
@@ -200,30 +169,28 @@ TEST(EmulatorFaults, HangupComesBackBehindTheLink) {
     EXPECT_EQ(answer(link, "|05|000002"), "000002|08000|SAT em operação||");
     EXPECT_FALSE(link_target(link).empty());
     EXPECT_NE(emu.transcript().find("hang-up"), std::string::npos);
-}
-
-TEST(EmulatorProcess, LinkIsRemovedOnExit) {
-    std::string dir = testsupport::make_temp_dir("satemu-link");
-    std::string link = dir + "/ttyQZ0";
-    {
-        Emulator emu({"--preset", "active", "--link", link});
-        ASSERT_FALSE(emu.device().empty());
-        EXPECT_EQ(access(link.c_str(), F_OK), 0);
-    }
+    emu_ptr.reset();
     EXPECT_TRUE(link_target(link).empty());
 }
 
-TEST(EmulatorProcess, StateFileSurvivesARestart) {
-    std::string dir = testsupport::make_temp_dir("satemu-state");
-    std::string state = dir + "/device.state";
+TEST(EmulatorProcess, SellQueryCancelExtractLogAndKeepTheStateAcrossARestart) {
+    std::string state = testsupport::make_temp_dir("satemu-state") + "/device.state";
     std::string sale;
     {
         Emulator emu({"--preset", "active", "--state", state});
         ASSERT_FALSE(emu.device().empty());
         sale = answer(emu.device(), kSale + sale_document());
-        ASSERT_EQ(field(sale, 1), "06000");
-        EXPECT_EQ(answer(emu.device(), "|13|000101|12345678"),
-                  "000101|16000|Equipamento SAT bloqueado com sucesso||");
+        ASSERT_EQ(field(sale, 1), "06000") << sale;
+        EXPECT_EQ(answer(emu.device(), "|08|000101|12345678|000100"), sale);
+        std::string key = field(sale, 8);
+        std::string c =
+            answer(emu.device(), "|04|000102|12345678|" + key + "|" + emutest::cancel_doc(key));
+        EXPECT_EQ(field(c, 1), "07000") << c;
+        EXPECT_EQ(answer(emu.device(), "|20|000103|12345678"), c);
+        EXPECT_EQ(field(answer(emu.device(), "|12|000104|12345678|3.0.0.3_x86"), 1), "15000");
+        EXPECT_NE(emu.control("state").find("counter=2"), std::string::npos);
+        EXPECT_EQ(answer(emu.device(), "|13|000105|12345678"),
+                  "000105|16000|Equipamento SAT bloqueado com sucesso||");
     }
     Emulator again({"--state", state});
     ASSERT_FALSE(again.device().empty());
@@ -231,7 +198,7 @@ TEST(EmulatorProcess, StateFileSurvivesARestart) {
     EXPECT_EQ(answer(again.device(), "|14|000201|12345678"),
               "000201|17000|Equipamento SAT desbloqueado com sucesso||");
     std::string second = answer(again.device(), "|03|000202|12345678|" + sale_document());
-    EXPECT_EQ(field(second, 8).substr(34, 6), "000002"); // the CF-e counter went on
+    EXPECT_EQ(field(second, 8).substr(34, 6), "000003"); // the CF-e counter went on
 }
 
 TEST(EmulatorProcess, RefusesBadOptionsAndDocumentsEveryOption) {
@@ -244,7 +211,7 @@ TEST(EmulatorProcess, RefusesBadOptionsAndDocumentsEveryOption) {
     }
     std::string help = testsupport::make_temp_dir("satemu-help") + "/help.txt";
     ASSERT_EQ(std::system((std::string(exe) + " --help >" + help).c_str()), 0);
-    std::string text = emutest::read_text_file(help);
+    std::string text = testsupport::read_file(help);
     for (const char* opt :
          {"--link", "--preset", "--code", "--serial", "--emergency-code", "--status-wrong-code",
           "--unique-sessions", "--state", "--control", "--transcript", "--fault", "--help",

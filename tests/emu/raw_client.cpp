@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
+
+#include "sandbox.h"
 
 namespace emutest {
 
@@ -18,7 +18,10 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-Reply run(const std::string& device, const std::string& command, int timeout_ms, bool stop_at_etx) {
+} // namespace
+
+Reply transact(const std::string& device, const std::string& command, int timeout_ms,
+               bool read_all) {
     Reply r;
     int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
     if (fd < 0) return r;
@@ -45,21 +48,11 @@ Reply run(const std::string& device, const std::string& command, int timeout_ms,
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) break;
         r.text.append(buf, static_cast<size_t>(n));
-        if (stop_at_etx && r.text.back() == '\x03') break;
+        if (!read_all && r.text.back() == '\x03') break;
     }
     r.complete = !r.text.empty() && r.text.back() == '\x03';
     close(fd);
     return r;
-}
-
-} // namespace
-
-Reply transact(const std::string& device, const std::string& command, int timeout_ms) {
-    return run(device, command, timeout_ms, true);
-}
-
-Reply transact_all(const std::string& device, const std::string& command, int ms) {
-    return run(device, command, ms, false);
 }
 
 std::string answer(const std::string& device, const std::string& command, int timeout_ms) {
@@ -69,11 +62,14 @@ std::string answer(const std::string& device, const std::string& command, int ti
     return r.text;
 }
 
-std::string read_text_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+std::string sale_document() {
+    return testsupport::read_file(EMU_EXAMPLES_DIR "/venda.xml");
+}
+
+std::string cancel_doc(const std::string& key_field) {
+    return "<CFeCanc><infCFe chCanc=\"" + key_field +
+           "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa>"
+           "</ide><emit/><dest/><total/></infCFe></CFeCanc>";
 }
 
 } // namespace emutest

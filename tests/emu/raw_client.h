@@ -12,14 +12,15 @@ struct Reply {
 };
 
 // Opens `device`, sets raw mode, flushes, writes `command` + "|\x03", and reads until the
-// last byte read is 0x03 or `timeout_ms` passes; then closes.
-Reply transact(const std::string& device, const std::string& command, int timeout_ms = 3000);
-// Reads what arrives on an open transact for `ms` milliseconds (for noise and stale answers).
-Reply transact_all(const std::string& device, const std::string& command, int ms);
-
+// last byte read is 0x03 (unless `read_all`: then for the whole `timeout_ms`) or `timeout_ms`
+// passes; then closes.
+Reply transact(const std::string& device, const std::string& command, int timeout_ms = 3000,
+               bool read_all = false);
 // The answer without its final 0x03 (empty when incomplete).
 std::string answer(const std::string& device, const std::string& command, int timeout_ms = 3000);
 
-std::string read_text_file(const std::string& path);
+std::string sale_document(); // examples/venda.xml
+// A cancellation document of the sale whose key field ("CFe" + 44 digits) is `key_field`.
+std::string cancel_doc(const std::string& key_field);
 
 } // namespace emutest

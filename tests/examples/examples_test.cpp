@@ -2,22 +2,16 @@
 // developer would run them, and the manual pages keep up with the programs.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <regex>
 #include <set>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
+#include "emulator.h"
 #include "sandbox.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,73 +43,23 @@ std::string quote(const std::string& s) {
     return q + "'";
 }
 
-// satemu --preset active on a pseudo-terminal of its own, stopped on scope exit.
-// Its standard output goes to a file, never to a pipe that could fill up.
-class Emulator {
-  public:
-    explicit Emulator(const std::string& dir) {
-        std::string out = dir + "/satemu.out";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&fa, 1, 2);
-        const char* argv[] = {SATEMU_PATH, "--preset", "active", nullptr};
-        if (posix_spawn(&pid_, SATEMU_PATH, &fa, nullptr, const_cast<char**>(argv), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        const std::string prefix = "satemu: device at ";
-        for (int i = 0; i < 200 && pid_ > 0 && device_.empty(); ++i) {
-            std::string text = read_file(out);
-            if (auto at = text.find(prefix); at != std::string::npos) {
-                auto end = text.find('\n', at);
-                if (end != std::string::npos)
-                    device_ = text.substr(at + prefix.size(), end - at - prefix.size());
-            }
-            if (device_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-    }
-    ~Emulator() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    Emulator(const Emulator&) = delete;
-    Emulator& operator=(const Emulator&) = delete;
-    const std::string& device() const { return device_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string device_;
-};
-
 const std::string kSource = TORVANE_SOURCE_DIR;
 const std::string kSale = kSource + "/examples/venda.xml";
 
-void expect_shop_answers(const Outcome& r) {
+TEST(Examples, CExampleQueriesAndSellsThroughTheLibraryAndFailsOnAWrongCode) {
+    SAT_ENTER_SANDBOX(halvex);
+    testsupport::Emulator emu;
+    ASSERT_FALSE(emu.device().empty()) << "satemu did not start";
+    const std::string example = quote(EXAMPLE_C_PATH) + " " + quote(emu.device());
+    Outcome r = run(example + " 12345678 " + quote(kSale));
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("|08000|"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("ConsultarStatusOperacional: 10000"), std::string::npos) << r.output;
+    for (const char* text :
+         {"|08000|", "ConsultarStatusOperacional: 10000", "SetDriver SERIAL: OK"})
+        EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
     EXPECT_TRUE(
         std::regex_search(r.output, std::regex("EnviarDadosVenda: 06000, key CFe[0-9]{44}")))
         << r.output;
-}
-
-TEST(Examples, CExampleQueriesAndSellsThroughTheLibrary) {
-    SAT_ENTER_SANDBOX(halvex);
-    Emulator emu(halvex);
-    ASSERT_FALSE(emu.device().empty()) << "satemu did not start";
-    Outcome r =
-        run(quote(EXAMPLE_C_PATH) + " " + quote(emu.device()) + " 12345678 " + quote(kSale));
-    expect_shop_answers(r);
-    EXPECT_NE(r.output.find("SetDriver SERIAL: OK"), std::string::npos) << r.output;
-}
-
-TEST(Examples, CExampleFailsOnAWrongActivationCode) {
-    SAT_ENTER_SANDBOX(halvex);
-    Emulator emu(halvex);
-    ASSERT_FALSE(emu.device().empty()) << "satemu did not start";
-    Outcome r = run(quote(EXAMPLE_C_PATH) + " " + quote(emu.device()) + " 99999999");
+    r = run(example + " 99999999");
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("ConsultarStatusOperacional: 10001"), std::string::npos) << r.output;
 }
@@ -130,7 +74,7 @@ TEST(Examples, PythonExampleQueriesAndSellsThroughTheLibrary) {
     if (bits.status != 0 || std::stoi(bits.output) != int(sizeof(void*) * 8))
         GTEST_SKIP() << "no python3 of this tree's width (" << sizeof(void*) * 8 << " bits)";
     SAT_ENTER_SANDBOX(halvex);
-    Emulator emu(halvex);
+    testsupport::Emulator emu;
     ASSERT_FALSE(emu.device().empty()) << "satemu did not start";
     Outcome r =
         run(quote(PYTHON3_PATH) + " " + quote(kSource + "/examples/example.py") + " " +
