@@ -56,16 +56,6 @@ TEST_F(DeviceTest, FramesAndAnswersOfEverySingleExchangeFunction) {
     }
 }
 
-TEST_F(DeviceTest, BusyAnswersForAMissingDevice) {
-    ASSERT_EQ(set("SERIAL", "/dev/sat-missing-device"), "OK");
-    ASSERT_EQ(set("LOCK", "false"), "OK");
-    for (const Call& c : kCalls) {
-        char code[8];
-        std::snprintf(code, sizeof code, "%02d098", c.family);
-        EXPECT_EQ(std::string(c.call(42)), busy(42, code));
-    }
-}
-
 TEST_F(DeviceTest, AnswersAreHandedBackUnchanged) {
     start();
     if (HasFatalFailure()) return;

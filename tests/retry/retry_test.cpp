@@ -1,9 +1,6 @@
 // Sale and cancellation with retransmission, the status query and the two session
-// queries, against satemu. The emulator's frames show exactly what the library
-// sent; its device state shows how many fiscal documents were issued.
-//
-// Settings: N_TENT per test, TMP_TENT=03 and deadlines of two seconds, so a lost
-// answer costs about two seconds and every further attempt three more.
+// queries, against satemu: its frames show what the library sent, its state how
+// many documents were issued. N_TENT per test, TMP_TENT=03, deadlines of 2 s.
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -55,7 +52,9 @@ std::string sale_document(const std::string& extra_info = "Obrigado") {
            extra_info + "</infCpl></infAdic></infCFe></CFe>";
 }
 
-std::vector<std::string> split(const std::string& text) { return testsupport::split_fields(text); }
+std::vector<std::string> split(const std::string& text) {
+    return testsupport::split_fields(text);
+}
 
 std::string field(const std::string& text, size_t i) {
     auto f = split(text);
@@ -148,19 +147,6 @@ class Retry : public ::testing::Test {
     std::unique_ptr<Emulator> emu_;
 };
 
-// ---- Sale: one row of the attempt loop's state table after another ----
-
-TEST_F(Retry, SaleAnsweredAtOnceIsSentOnce) {
-    start(3);
-    const std::string r = sell();
-    EXPECT_EQ(field(r, 0), "000042");
-    EXPECT_EQ(field(r, 1), "06000");
-    EXPECT_EQ(split(r).size(), 12u) << r; // a sale answer is never repaired
-    EXPECT_EQ(codes(), "03");
-    EXPECT_EQ(issued(), 1);
-    EXPECT_NE(log().find("EnviarDadosVenda -> cod_ret: 06000"), std::string::npos);
-}
-
 // The answer never reached the library although the device issued the receipt
 // (lost, too late for the deadline, or cut by a pulled cable): the session query
 // finds the stored answer and the sale is not sent again.
@@ -186,33 +172,6 @@ TEST_P(LostAnswer, IsFoundThroughSessionQuery) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, LostAnswer,
                          ::testing::Values("1*03:drop", "1*03:delay:3500", "1*03:hangup"));
-
-// The device never got the sale: the session query says so and the sale is resent
-// in the same attempt.
-TEST_F(Retry, SaleNeverReceivedIsSentAgain) {
-    start(3);
-    emu_->fault("1*03:ignore");
-    const std::string r = sell();
-    EXPECT_EQ(field(r, 1), "06000") << r;
-    EXPECT_EQ(codes(), "03 08 03");
-    EXPECT_EQ(issued(), 1);
-    const std::string l = log();
-    EXPECT_NE(l.find("ConsultarNumeroSessao -> cod_ret: 11003"), std::string::npos);
-    EXPECT_NE(l.find("Retransmissao -> EnviarDadosVenda: 000042|12345678|<CFe>"),
-              std::string::npos);
-}
-
-TEST_F(Retry, DeviceBusyIsResentDirectly) {
-    start(3);
-    emu_->fault("2*03:busy");
-    const std::string r = sell();
-    EXPECT_EQ(field(r, 1), "06000") << r;
-    EXPECT_EQ(codes(), "03 03 03"); // no session query
-    EXPECT_EQ(issued(), 1);
-    const std::string l = log();
-    EXPECT_NE(l.find("EnviarDadosVendas: possivel processo de atualizacao"), std::string::npos);
-    EXPECT_NE(l.find("Retransmissao -> EnviarDadosVenda: "), std::string::npos);
-}
 
 // Once the device said busy, a failed send keeps the direct resend going.
 TEST_F(Retry, DirectResendSurvivesDeviceMissing) {
@@ -242,59 +201,6 @@ TEST_F(Retry, LostAnswerOfDirectResendIsNotSentAgain) {
     EXPECT_EQ(field(r, 1), "06000") << r;
     EXPECT_EQ(codes(), "03 03 08");
     EXPECT_EQ(issued(), 1);
-}
-
-TEST_F(Retry, DeviceBusyToTheEndReturnsItsBusyAnswer) {
-    start(2);
-    emu_->fault("03:answer:{sessao}|06098|0000|Ocupado|||");
-    const std::string r = sell();
-    EXPECT_EQ(r, "000042|06098|0000|Ocupado|||");
-    EXPECT_EQ(codes(), "03 03");
-}
-
-TEST_F(Retry, SessionQueryBusyOnLastAttemptIsTheResult) {
-    start(2);
-    emu_->fault("1*03:drop");
-    emu_->fault("08:answer:{sessao}|11098|SAT em processamento. Tente novamente.||");
-    const std::string r = sell();
-    EXPECT_EQ(r, "000042|11098|SAT em processamento. Tente novamente.||");
-    EXPECT_EQ(codes(), "03 08");
-    EXPECT_NE(log().find("ConsultarNumeroSessao: possivel processo de atualizacao"),
-              std::string::npos);
-}
-
-// A session-query answer that belongs to another family or session leads to a resend.
-TEST_F(Retry, StoredAnswerOfOtherFamilyLeadsToResend) {
-    start(2);
-    emu_->fault("1*03:ignore");
-    emu_->fault("1*08:answer:{sessao}|07000|0000|Cupom cancelado|||");
-    const std::string r = sell();
-    EXPECT_EQ(field(r, 1), "06000") << r;
-    EXPECT_EQ(codes(), "03 08 03");
-    EXPECT_EQ(issued(), 1);
-}
-
-// Attempts exhausted with nothing answered: the sale went out once, then only queries.
-TEST_F(Retry, DeviceSilentReturnsLibraryBusyAnswer) {
-    start(3);
-    emu_->fault("all:ignore");
-    const std::string r = sell();
-    EXPECT_EQ(r, kSaleBusy);
-    EXPECT_EQ(codes(), "03 08 08");
-    EXPECT_EQ(issued(), 0);
-}
-
-// One attempt: the busy answer at once, without a session query.
-TEST_F(Retry, SingleAttemptFailsAtOnce) {
-    start(1);
-    emu_->fault("all:ignore");
-    EXPECT_EQ(sell(), kSaleBusy);
-    EXPECT_EQ(cancel("CFe1"), kCancelBusy);
-    EXPECT_EQ(codes(), "03 04");
-    write_ini("/dev/shm/nenhum", 1, ""); // no device at all
-    init_lib();
-    EXPECT_EQ(sell(), kSaleBusy);
-    EXPECT_EQ(cancel("CFe1"), kCancelBusy);
 }
 
 // ---- Correction of the sale document ----
@@ -359,70 +265,138 @@ TEST_F(Retry, CancellationOfIssuedSaleGainsTwelfthField) {
     EXPECT_NE(log().find("CancelarUltimaVenda -> cod_ret: 07000"), std::string::npos);
 }
 
-TEST_F(Retry, CancellationAnswersRepairedOnlyWithTenSeparators) {
-    const struct {
-        const char* device;
-        const char* result;
-    } cases[] = {
-        {"000042|07000|0000|ok|||b64|20261206|CFe1|10.00|qr",
-         "000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr"},
-        {"000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr",
-         "000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr"},
-        {"000042|07002|0000|Cupom invalido||", "000042|07002|0000|Cupom invalido||"},
-    };
-    start(1);
-    for (const auto& c : cases) {
-        emu_->clear_faults();
-        emu_->fault(std::string("04:answer:") + c.device);
-        EXPECT_EQ(cancel("CFe1"), c.result);
+// ---- The attempt loops of the sale, the cancellation and the two session queries ----
+
+enum class Call { Sale, Cancel, SessionQuery, LastFiscal };
+
+struct Row {
+    const char* name;
+    int n_tent;
+    std::vector<const char*> faults;
+    Call call;
+    const char* result; // the whole answer, or its first two fields (12 characters)
+    const char* codes;  // command codes of every frame sent, in order
+    int issued;         // fiscal documents the device issued; -1: not checked
+    std::vector<const char*> logs = {};
+    int sold = 0; // session of a sale made before the faults
+};
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
+#define BUSY "SAT em processamento. Tente novamente.||"
+#define STORED "{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00|qr"
+constexpr const char* kOk = "000042|06000";
+constexpr const char* kRepaired = "000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr";
+
+// clang-format off
+const Row kRows[] = {
+    {"SaleAnsweredAtOnce", 3, {}, Call::Sale, kOk, "03", 1, {"EnviarDadosVenda -> cod_ret: 06000"}},
+    // The device never got the sale: the session query says so, resent in the same attempt.
+    {"SaleNeverReceived", 3, {"1*03:ignore"}, Call::Sale, kOk, "03 08 03", 1,
+     {"ConsultarNumeroSessao -> cod_ret: 11003",
+      "Retransmissao -> EnviarDadosVenda: 000042|12345678|<CFe>"}},
+    {"SaleDeviceBusyResentDirectly", 3, {"2*03:busy"}, Call::Sale, kOk, "03 03 03", 1,
+     {"EnviarDadosVendas: possivel processo de atualizacao",
+      "Retransmissao -> EnviarDadosVenda: "}},
+    {"SaleDeviceBusyToTheEnd", 2, {"03:answer:{sessao}|06098|0000|Ocupado|||"}, Call::Sale,
+     "000042|06098|0000|Ocupado|||", "03 03", -1},
+    {"SaleSessionQueryBusyOnLastAttempt", 2, {"1*03:drop", "08:answer:{sessao}|11098|" BUSY},
+     Call::Sale, "000042|11098|" BUSY, "03 08", -1,
+     {"ConsultarNumeroSessao: possivel processo de atualizacao"}},
+    // A stored answer of another family leads to a resend.
+    {"SaleStoredAnswerOfOtherFamily", 2, {"1*03:ignore",
+     "1*08:answer:{sessao}|07000|0000|Cupom cancelado|||"}, Call::Sale, kOk, "03 08 03", 1},
+    // Nothing answered: the sale went out once, then only queries.
+    {"SaleDeviceSilent", 3, {"all:ignore"}, Call::Sale, kSaleBusy, "03 08 08", 0},
+    {"SaleSingleAttempt", 1, {"all:ignore"}, Call::Sale, kSaleBusy, "03", 0},
+    // An answer obtained through the session check is never repaired.
+    {"CancelFoundThroughSessionCheck", 3, {"1*04:answer:" STORED, "1*04:drop"}, Call::Cancel,
+     "000042|07000|0000|ok|||b64|20261206|CFe1|10.00|qr", "04 08", -1,
+     {"Cupom ja foi gerado. Sessao: 000042|07"}},
+    {"CancelResentAfterBusy", 3, {"1*04:busy", "04:answer:" STORED}, Call::Cancel, kRepaired,
+     "04 04", -1, {"CancelarUltimaVenda: possivel processo de atualizacao",
+                   "CancelaUltimaVenda -> cod_ret: 07000"}},
+    {"CancelResentAfterSessionCheck", 3, {"1*04:ignore", "04:answer:" STORED}, Call::Cancel,
+     kRepaired, "04 08 04", -1},
+    {"CancelBusyToTheEnd", 2, {"04:answer:{sessao}|07098|0000|ocupado|||b64|2026|CFe1|10.00|qr"},
+     Call::Cancel, "000042|07098|0000|ocupado|||b64|2026|CFe1|10.00|qr", "04 04", -1},
+    // Only an answer with exactly ten separators gains the empty field.
+    {"CancelTenSeparators", 1, {"04:answer:" STORED}, Call::Cancel, kRepaired, "04", -1},
+    {"CancelElevenSeparators", 1,
+     {"04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00||qr"}, Call::Cancel, kRepaired,
+     "04", -1},
+    {"CancelFewerSeparators", 1, {"04:answer:{sessao}|07002|0000|Cupom invalido||"}, Call::Cancel,
+     "000042|07002|0000|Cupom invalido||", "04", -1},
+    {"CancelDeviceSilent", 2, {"all:ignore"}, Call::Cancel, kCancelBusy, "04 08", -1},
+    {"CancelSingleAttempt", 1, {"all:ignore"}, Call::Cancel, kCancelBusy, "04", -1},
+    // ConsultarNumeroSessao(123, ..., 5 or the sale's session): an error answer ends the loop.
+    {"SessionQueryErrorAnswer", 3, {}, Call::SessionQuery, "000123|11003", "08", -1},
+    {"SessionQueryRetriesWhileBusy", 3, {"1*08:busy"}, Call::SessionQuery, "000077|06000",
+     "03 08 08", -1, {}, 77},
+    {"SessionQueryBusyEveryTime", 3, {"08:answer:{sessao}|11098|ocupado||"}, Call::SessionQuery,
+     "000123|11098|ocupado||", "08 08 08", -1, {"ConsultarUltimaSessao -> cod_ret: 11098"}},
+    {"SessionQueryRetriesAfterFailedExchange", 2, {"1*08:ignore"}, Call::SessionQuery,
+     "000123|11003", "08 08", -1},
+    {"LastFiscalSingleAttempt", 1, {"20:ignore"}, Call::LastFiscal,
+     "000042|19098|" BUSY, "20", -1},
+    // The stored answer of the sale.
+    {"LastFiscalRetriesWhileBusy", 3, {"2*20:busy"}, Call::LastFiscal, "000077|06000",
+     "03 20 20 20", -1, {"ConsultarUltimaSessaoFiscal -> cod_ret: 06000"}, 77},
+    {"LastFiscalBusyToTheEnd", 2, {"20:busy"}, Call::LastFiscal, "000042|19098", "20 20", -1,
+     {"ConsultarUltimaSessaoFiscal: possivel processo de atualizacao"}},
+};
+// clang-format on
+
+class AttemptLoop : public Retry, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(AttemptLoop, Row) {
+    const Row& row = GetParam();
+    start(row.n_tent);
+    if (row.sold) {
+        ASSERT_EQ(field(sell(row.sold), 1), "06000");
     }
-}
-
-TEST_F(Retry, CancellationFoundThroughSessionCheckIsNotRepaired) {
-    start(3);
-    // The device stores this answer, then the answer is lost on the way.
-    emu_->fault("1*04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00|qr");
-    emu_->fault("1*04:drop");
-    const std::string r = cancel("CFe1");
-    EXPECT_EQ(r, "000042|07000|0000|ok|||b64|20261206|CFe1|10.00|qr");
-    EXPECT_EQ(codes(), "04 08");
-    EXPECT_NE(log().find("Cupom ja foi gerado. Sessao: 000042|07"), std::string::npos);
-}
-
-TEST_F(Retry, CancellationResentAfterBusyIsRepaired) {
-    start(3);
-    emu_->fault("1*04:busy");
-    emu_->fault("04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00|qr");
-    const std::string r = cancel("CFe1");
-    EXPECT_EQ(r, "000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr");
-    EXPECT_EQ(codes(), "04 04");
+    for (const char* f : row.faults)
+        emu_->fault(f);
+    char* code = const_cast<char*>(kCode);
+    std::string r;
+    switch (row.call) {
+    case Call::Sale:
+        r = sell();
+        break;
+    case Call::Cancel:
+        r = cancel("CFe1");
+        break;
+    case Call::SessionQuery:
+        r = ConsultarNumeroSessao(123, code, row.sold ? row.sold : 5);
+        break;
+    case Call::LastFiscal:
+        r = ConsultarUltimaSessaoFiscal(42, code);
+        break;
+    }
+    const std::string want = row.result;
+    if (want.size() == 12) {
+        EXPECT_EQ(r.substr(0, 12), want) << r;
+        if (row.call == Call::Sale) {
+            EXPECT_EQ(split(r).size(), 12u) << r; // never repaired
+        }
+    } else {
+        EXPECT_EQ(r, want);
+    }
+    EXPECT_EQ(codes(), row.codes);
+    if (row.issued >= 0) {
+        EXPECT_EQ(issued(), row.issued);
+    }
     const std::string l = log();
-    EXPECT_NE(l.find("CancelarUltimaVenda: possivel processo de atualizacao"), std::string::npos);
-    EXPECT_NE(l.find("CancelaUltimaVenda -> cod_ret: 07000"), std::string::npos);
+    for (const char* line : row.logs)
+        EXPECT_NE(l.find(line), std::string::npos) << line;
 }
 
-TEST_F(Retry, CancellationResentAfterSessionCheckIsRepaired) {
-    start(3);
-    emu_->fault("1*04:ignore");
-    emu_->fault("04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00|qr");
-    const std::string r = cancel("CFe1");
-    EXPECT_EQ(r, "000042|07000|0000|ok|||b64|20261206|CFe1|10.00||qr");
-    EXPECT_EQ(codes(), "04 08 04");
+std::string row_name(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.name;
 }
 
-TEST_F(Retry, CancellationBusyToTheEndIsNotRepaired) {
-    start(2);
-    emu_->fault("04:answer:{sessao}|07098|0000|ocupado|||b64|2026|CFe1|10.00|qr");
-    EXPECT_EQ(cancel("CFe1"), "000042|07098|0000|ocupado|||b64|2026|CFe1|10.00|qr");
-    EXPECT_EQ(codes(), "04 04");
-}
-
-TEST_F(Retry, CancellationDeviceSilentReturnsLibraryBusyAnswer) {
-    start(2);
-    emu_->fault("all:ignore");
-    EXPECT_EQ(cancel("CFe1"), kCancelBusy);
-    EXPECT_EQ(codes(), "04 08");
-}
+INSTANTIATE_TEST_SUITE_P(Rows, AttemptLoop, ::testing::ValuesIn(kRows), row_name);
 
 // ---- Status query ----
 
@@ -450,72 +424,6 @@ TEST_F(Retry, StatusBusyAnswerIsNeverSubstituted) {
     char code[] = "12345678";
     EXPECT_EQ(std::string(ConsultarStatusOperacional(123, code)),
               "000123|10098|SAT em processamento. Tente novamente.||");
-}
-
-// ---- Session queries ----
-
-TEST_F(Retry, SessionQueryAsksForTheGivenSession) {
-    start(3);
-    const std::string r = ConsultarNumeroSessao(123, const_cast<char*>(kCode), 5);
-    EXPECT_EQ(field(r, 1), "11003"); // an error answer ends the loop
-    ASSERT_EQ(emu_->frames().size(), 1u);
-    EXPECT_EQ(emu_->frames()[0], std::string("|08|000123|12345678|000005|\x03"));
-}
-
-TEST_F(Retry, SessionQueryRetriesWhileBusy) {
-    start(3);
-    ASSERT_EQ(field(sell(77), 1), "06000");
-    emu_->fault("1*08:busy");
-    const std::string r = ConsultarNumeroSessao(123, const_cast<char*>(kCode), 77);
-    EXPECT_EQ(field(r, 0), "000077") << r;
-    EXPECT_EQ(field(r, 1), "06000");
-    EXPECT_EQ(count("08", 123), 2);
-}
-
-TEST_F(Retry, SessionQueryBusyEveryTime) {
-    start(3);
-    emu_->fault("08:answer:{sessao}|11098|ocupado||");
-    EXPECT_EQ(std::string(ConsultarNumeroSessao(123, const_cast<char*>(kCode), 5)),
-              "000123|11098|ocupado||");
-    EXPECT_EQ(count("08", 123), 3);
-    EXPECT_NE(log().find("ConsultarUltimaSessao -> cod_ret: 11098"), std::string::npos);
-}
-
-TEST_F(Retry, SessionQueryRetriesAfterFailedExchange) {
-    start(2);
-    emu_->fault("1*08:ignore");
-    const std::string r = ConsultarNumeroSessao(123, const_cast<char*>(kCode), 5);
-    EXPECT_EQ(field(r, 1), "11003") << r;
-    EXPECT_EQ(count("08", 123), 2);
-}
-
-TEST_F(Retry, LastFiscalSessionSingleAttemptWithoutAnswer) {
-    start(1);
-    emu_->fault("20:ignore");
-    EXPECT_EQ(std::string(ConsultarUltimaSessaoFiscal(42, const_cast<char*>(kCode))),
-              "000042|19098|SAT em processamento. Tente novamente.||");
-    EXPECT_EQ(codes(), "20");
-}
-
-TEST_F(Retry, LastFiscalSessionRetriesWhileBusy) {
-    start(3);
-    ASSERT_EQ(field(sell(77), 1), "06000");
-    emu_->fault("2*20:busy");
-    const std::string r = ConsultarUltimaSessaoFiscal(42, const_cast<char*>(kCode));
-    EXPECT_EQ(field(r, 0), "000077") << r; // the stored answer of the sale
-    EXPECT_EQ(field(r, 1), "06000");
-    EXPECT_EQ(count("20"), 3);
-    EXPECT_NE(log().find("ConsultarUltimaSessaoFiscal -> cod_ret: 06000"), std::string::npos);
-}
-
-TEST_F(Retry, LastFiscalSessionBusyToTheEnd) {
-    start(2);
-    emu_->fault("20:busy");
-    const std::string r = ConsultarUltimaSessaoFiscal(42, const_cast<char*>(kCode));
-    EXPECT_EQ(field(r, 1), "19098") << r;
-    EXPECT_EQ(count("20"), 2);
-    EXPECT_NE(log().find("ConsultarUltimaSessaoFiscal: possivel processo de atualizacao"),
-              std::string::npos);
 }
 
 } // namespace
