@@ -12,9 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,15 +32,12 @@ struct Outcome {
 };
 
 Outcome run_satcli(const std::string& dir, const std::vector<std::string>& args) {
-    Outcome r;
     const std::string out = dir + "/.out", err = dir + "/.err";
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         std::vector<char*> argv{const_cast<char*>("satcli")};
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -59,20 +55,18 @@ Outcome run_satcli(const std::string& dir, const std::vector<std::string>& args)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.out = testsupport::read_file(out);
-    r.err = testsupport::read_file(err);
+    Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::read_file(out),
+              testsupport::read_file(err)};
     return r;
 }
 
 // Also out of the bounding set: root gets its capabilities back at exec otherwise.
 void drop_file_capabilities() {
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
-        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
     __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
     syscall(SYS_capget, &head, data);
     for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
         data[cap / 32].effective &= ~(1u << (cap % 32));
         data[cap / 32].permitted &= ~(1u << (cap % 32));
         data[cap / 32].inheritable &= ~(1u << (cap % 32));
@@ -98,197 +92,108 @@ std::string long_config(size_t width) {
     return ini;
 }
 
+// "F @ x" -> {F, code, x}; a single word F -> {F, code}.
+std::vector<std::string> split_args(const std::string& line) {
+    std::vector<std::string> args;
+    for (std::size_t p = 0, e; p <= line.size(); p = e + 1) {
+        e = std::min(line.find(' ', p), line.size());
+        args.push_back(line.substr(p, e - p) == "@" ? faults::kCode : line.substr(p, e - p));
+    }
+    if (args.size() == 1 && args[0].size() < 100) args.push_back(faults::kCode);
+    return args;
+}
+
+// What is put at `path` before the run. Binary and long files must be left as
+// they were; folders must still be folders.
+enum class Prep { None, Binary, LongConfig, Folder, Unreadable };
+
 struct Case {
     const char* name;
-    std::function<void(const std::string& dir)> prepare;
-    std::vector<std::string> args;
+    Prep prep;
+    const char* path; // under the run's folder
+    size_t size;      // of the binary file
+    std::string args; // split at spaces; "@" is the activation code, added when alone
     int status;
     const char* out_has; // text that standard output must hold
     const char* err_has; // text that standard error must hold ("" for none)
-    const char* kept;    // a path under the folder that must be left as it was, or null
 };
 
 const std::string kConfig = faults::read_source_file("examples/config.ini");
+const char* kNoRead = "nao conseguiu ler o arquivo: ";
 
-void write(const std::string& path, const std::string& text) {
-    ASSERT_TRUE(testsupport::write_file(path, text));
-}
-
-const std::vector<Case>& cases() {
-    static const std::vector<Case> table = {
-        {"BinaryConfigRefused",
-         [](const std::string& d) { write(d + "/config.ini", binary_bytes(70000)); },
-         {"AtivarSAT", faults::kCode},
-         1,
-         "Erro no arquivo config.ini",
-         "",
-         "config.ini"},
-        {"BinaryConfigNetwork",
-         [](const std::string& d) { write(d + "/config.ini", binary_bytes(4096)); },
-         {"ConfigurarInterfaceDeRede", faults::kCode},
-         1,
-         "",
-         "",
-         "config.ini"},
-        {"ConfigIsAFolder",
-         [](const std::string& d) { mkdir((d + "/config.ini").c_str(), 0755); },
-         {"AtivarSAT", faults::kCode},
-         1,
-         "Erro no arquivo config.ini",
-         "",
-         nullptr},
-        {"ConfigMissing",
-         [](const std::string&) {},
-         {"TesteFimAFim", faults::kCode},
-         1,
-         "Erro no arquivo config.ini",
-         "",
-         nullptr},
-        {"LongConfigValuesAreCut",
-         [](const std::string& d) { write(d + "/config.ini", long_config(5000)); },
-         {"AtivarSAT", faults::kCode},
-         0,
-         "Retorno: ",
-         "",
-         "config.ini"},
-        {"LongConfigValuesTestSale",
-         [](const std::string& d) { write(d + "/config.ini", long_config(5000)); },
-         {"TesteFimAFim", faults::kCode},
-         0,
-         "Retorno: ",
-         "",
-         "config.ini"},
-        {"LongConfigValuesNetwork",
-         [](const std::string& d) { write(d + "/config.ini", long_config(5000)); },
-         {"ConfigurarInterfaceDeRede", faults::kCode},
-         1,
-         "",
-         "",
-         "config.ini"},
-        {"LongArgument",
-         [](const std::string&) {},
-         {"ConsultarStatusOperacional", std::string(100000, 'c')},
-         0,
-         "Retorno: ",
-         "",
-         nullptr},
-        {"SessionNotANumber",
-         [](const std::string&) {},
-         {"ConsultarNumeroSessao", faults::kCode, "99999999999999999999"},
-         0,
-         "Retorno: ",
-         "",
-         nullptr},
-        {"SaleDocumentMissing",
-         [](const std::string&) {},
-         {"EnviarDadosVenda", faults::kCode, "nao.xml"},
-         1,
-         "nao conseguiu ler o arquivo: nao.xml",
-         "",
-         nullptr},
-        {"SaleDocumentIsAFolder",
-         [](const std::string& d) { mkdir((d + "/pasta").c_str(), 0755); },
-         {"EnviarDadosVenda", faults::kCode, "pasta"},
-         1,
-         "nao conseguiu ler o arquivo: pasta",
-         "",
-         nullptr},
-        {"SaleDocumentUnreadable",
-         [](const std::string& d) {
-             write(d + "/venda.xml", faults::sale_document());
-             chmod((d + "/venda.xml").c_str(), 0);
-         },
-         {"EnviarDadosVenda", faults::kCode, "venda.xml"},
-         1,
-         "nao conseguiu ler o arquivo: venda.xml",
-         "",
-         nullptr},
-        {"SaleDocumentBinary",
-         [](const std::string& d) { write(d + "/venda.xml", binary_bytes(300000)); },
-         {"EnviarDadosVenda", faults::kCode, "venda.xml"},
-         0,
-         "Retorno: ",
-         "",
-         "venda.xml"},
-        {"CancelDocumentMissing",
-         [](const std::string&) {},
-         {"CancelarUltimaVenda", faults::kCode, "nao.xml"},
-         1,
-         "nao conseguiu ler o arquivo: nao.xml",
-         "",
-         nullptr},
-        {"CancelDocumentIsAFolder",
-         [](const std::string& d) { mkdir((d + "/pasta").c_str(), 0755); },
-         {"CancelarUltimaVenda", faults::kCode, "pasta"},
-         1,
-         "nao conseguiu ler o arquivo: pasta",
-         "",
-         nullptr},
-        {"CancelDocumentBinary",
-         [](const std::string& d) { write(d + "/canc.xml", binary_bytes(5000)); },
-         {"CancelarUltimaVenda", faults::kCode, "canc.xml"},
-         0,
-         "Retorno: ",
-         "",
-         "canc.xml"},
-        {"LogFileIsAFolder",
-         [](const std::string& d) { mkdir((d + "/log_sat.txt").c_str(), 0755); },
-         {"ExtrairLogs", faults::kCode},
-         1,
-         "Cod Retorno: 15000",
-         "Erro ao criar arquivo",
-         nullptr},
-        {"UnknownFunction",
-         [](const std::string&) {},
-         {std::string(5000, 'X')},
-         1,
-         "",
-         "",
-         nullptr},
-    };
-    return table;
-}
+const std::vector<Case> kCases = {
+    {"BinaryConfigRefused", Prep::Binary, "config.ini", 70000, "AtivarSAT", 1,
+     "Erro no arquivo config.ini", ""},
+    {"BinaryConfigNetwork", Prep::Binary, "config.ini", 4096, "ConfigurarInterfaceDeRede", 1, "",
+     ""},
+    {"ConfigIsAFolder", Prep::Folder, "config.ini", 0, "AtivarSAT", 1, "Erro no arquivo config.ini",
+     ""},
+    {"ConfigMissing", Prep::None, "", 0, "TesteFimAFim", 1, "Erro no arquivo config.ini", ""},
+    {"LongConfigValuesAreCut", Prep::LongConfig, "config.ini", 0, "AtivarSAT", 0, "Retorno: ", ""},
+    {"LongConfigValuesTestSale", Prep::LongConfig, "config.ini", 0, "TesteFimAFim", 0,
+     "Retorno: ", ""},
+    {"LongConfigValuesNetwork", Prep::LongConfig, "config.ini", 0, "ConfigurarInterfaceDeRede", 1,
+     "", ""},
+    {"LongArgument", Prep::None, "", 0, "ConsultarStatusOperacional " + std::string(100000, 'c'), 0,
+     "Retorno: ", ""},
+    {"SessionNotANumber", Prep::None, "", 0, "ConsultarNumeroSessao @ 99999999999999999999", 0,
+     "Retorno: ", ""},
+    {"SaleDocumentMissing", Prep::None, "", 0, "EnviarDadosVenda @ nao.xml", 1, kNoRead, ""},
+    {"SaleDocumentIsAFolder", Prep::Folder, "pasta", 0, "EnviarDadosVenda @ pasta", 1, kNoRead, ""},
+    {"SaleDocumentUnreadable", Prep::Unreadable, "venda.xml", 0, "EnviarDadosVenda @ venda.xml", 1,
+     kNoRead, ""},
+    {"SaleDocumentBinary", Prep::Binary, "venda.xml", 300000, "EnviarDadosVenda @ venda.xml", 0,
+     "Retorno: ", ""},
+    {"CancelDocumentMissing", Prep::None, "", 0, "CancelarUltimaVenda @ nao.xml", 1, kNoRead, ""},
+    {"CancelDocumentIsAFolder", Prep::Folder, "pasta", 0, "CancelarUltimaVenda @ pasta", 1, kNoRead,
+     ""},
+    {"CancelDocumentBinary", Prep::Binary, "canc.xml", 5000, "CancelarUltimaVenda @ canc.xml", 0,
+     "Retorno: ", ""},
+    {"LogFileIsAFolder", Prep::Folder, "log_sat.txt", 0, "ExtrairLogs", 1, "Cod Retorno: 15000",
+     "Erro ao criar arquivo"},
+    {"UnknownFunction", Prep::None, "", 0, std::string(5000, 'X'), 1, "", ""},
+};
 
 class SatcliBadInput : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(SatcliBadInput, EndsWithTheRightStatusAndKeepsFiles) {
-    const Case& c = cases()[GetParam()];
+    const Case& c = kCases[GetParam()];
     FAULTS_SANDBOX(halvex);
     testsupport::Emulator emu;
     ASSERT_FALSE(emu.device().empty());
     ASSERT_TRUE(
         testsupport::write_file(halvex + "/sat.ini", faults::settings(emu.device(), 1, 3, 3)));
     const std::string dir = testsupport::make_temp_dir("satcli");
+    const std::string path = dir + "/" + c.path;
     ASSERT_EQ(symlink(LIB_PATH, (dir + "/libtorvane_sat_x86.so").c_str()), 0);
     if (std::string(c.name).find("Config") == std::string::npos)
-        write(dir + "/config.ini", kConfig);
-    c.prepare(dir);
-    std::string before;
-    if (c.kept) before = testsupport::read_file(dir + "/" + c.kept);
+        ASSERT_TRUE(testsupport::write_file(dir + "/config.ini", kConfig));
+    if (c.prep == Prep::Folder) ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    if (c.prep == Prep::Unreadable) {
+        ASSERT_TRUE(testsupport::write_file(path, faults::sale_document()));
+        ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    }
+    const bool kept = c.prep == Prep::Binary || c.prep == Prep::LongConfig;
+    if (kept)
+        ASSERT_TRUE(testsupport::write_file(path, c.prep == Prep::Binary ? binary_bytes(c.size)
+                                                                         : long_config(5000)));
+    const std::string before = kept ? testsupport::read_file(path) : "";
     drop_file_capabilities(); // mode bits count for satcli too
 
-    const Outcome r = run_satcli(dir, c.args);
+    const Outcome r = run_satcli(dir, split_args(c.args));
     SCOPED_TRACE("stdout: " + r.out.substr(0, 2000) + "\nstderr: " + r.err.substr(0, 500));
     EXPECT_EQ(r.status, c.status);
-    EXPECT_NE(r.out.find(c.out_has), std::string::npos);
-    if (*c.err_has) {
-        EXPECT_NE(r.err.find(c.err_has), std::string::npos);
-    }
-    if (c.kept) {
-        EXPECT_EQ(testsupport::read_file(dir + "/" + c.kept), before) << c.kept << " changed";
-    }
+    std::string out_has =
+        c.out_has == kNoRead ? kNoRead + c.args.substr(c.args.rfind(' ') + 1) : c.out_has;
+    EXPECT_NE(r.out.find(out_has), std::string::npos);
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos);
+    if (kept) EXPECT_EQ(testsupport::read_file(path), before) << c.path << " changed";
     struct stat st {};
-    if (std::string(c.name) == "LogFileIsAFolder") {
-        EXPECT_EQ(stat((dir + "/log_sat.txt").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISDIR(st.st_mode));
-    }
+    if (c.prep == Prep::Folder)
+        EXPECT_TRUE(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << c.path;
 }
 
-std::string case_name(const ::testing::TestParamInfo<size_t>& info) {
-    return cases()[info.param].name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, SatcliBadInput, ::testing::Range<size_t>(0, cases().size()),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, SatcliBadInput, ::testing::Range<size_t>(0, kCases.size()),
+                         [](const auto& info) { return std::string(kCases[info.param].name); });
 
 } // namespace

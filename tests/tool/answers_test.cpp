@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,12 +15,6 @@ using satcli_test::Captura;
 using satcli_test::kTracos;
 
 namespace {
-
-struct Decodificacao {
-    std::string entrada;
-    std::string saida;
-    int resultado;
-};
 
 std::string decodifica(const std::string& in, int* resultado, std::size_t capacidade = 0) {
     std::vector<char> out(capacidade ? capacidade : in.size() + 1, 'X');
@@ -41,8 +34,12 @@ std::string codifica(const std::string& in) {
 
 } // namespace
 
-TEST(Base64, DecodesTheDeviceAlphabetAndStopsWhereItMust) {
-    const Decodificacao casos[] = {
+TEST(Base64, DecodesTheDeviceAlphabetAndNeverWritesPastItsCapacity) {
+    const struct {
+        std::string entrada, saida;
+        int resultado;
+        std::size_t capacidade = 0; // 0: room enough
+    } casos[] = {
         {"QUJD", "ABC", 0},
         {"QUJD\nREVG", "ABCDEF", 0},
         {"QUI=", "AB", 0},
@@ -56,29 +53,19 @@ TEST(Base64, DecodesTheDeviceAlphabetAndStopsWhereItMust) {
         {"QUJDRE\xC3VG", "ABC", 1},
         {"QUJDRE\tVG", "ABC", 1},
         {"AEEA", std::string("\0A\0", 3), 0},
+        // Three bytes plus the terminator need four.
+        {"QUJD", "", 1, 3},
+        {"QUJD", "ABC", 0, 4},
+        {"QUJDQUI", "ABC", 1, 5},
+        {"QUJDQUI", "ABCAB", 0, 6},
+        {"QUJDREVG", "ABCDEF", 0, 7},
+        {"QUJDREVG", "ABC", 1, 6},
     };
     for (const auto& c : casos) {
         int r = -1;
-        EXPECT_EQ(decodifica(c.entrada, &r), c.saida) << c.entrada;
-        EXPECT_EQ(r, c.resultado) << c.entrada;
+        EXPECT_EQ(decodifica(c.entrada, &r, c.capacidade), c.saida) << c.entrada;
+        EXPECT_EQ(r, c.resultado) << c.entrada << " in " << c.capacidade;
     }
-}
-
-TEST(Base64, DecoderNeverWritesPastItsCapacity) {
-    int r = -1;
-    // Three bytes plus the terminator need four.
-    EXPECT_EQ(decodifica("QUJD", &r, 3), "");
-    EXPECT_EQ(r, 1);
-    EXPECT_EQ(decodifica("QUJD", &r, 4), "ABC");
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(decodifica("QUJDQUI", &r, 5), "ABC");
-    EXPECT_EQ(r, 1);
-    EXPECT_EQ(decodifica("QUJDQUI", &r, 6), "ABCAB");
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(decodifica("QUJDREVG", &r, 7), "ABCDEF");
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(decodifica("QUJDREVG", &r, 6), "ABC");
-    EXPECT_EQ(r, 1);
     std::vector<char> guarda(8, 'X');
     EXPECT_EQ(base64decode("QUJD", 4, guarda.data(), 1), 1);
     EXPECT_EQ(guarda[0], '\0');
@@ -143,57 +130,44 @@ TEST(Fields, LongFieldsAreCutToTheirBuffer) {
 
 namespace {
 
-std::string b64(const std::string& s) {
-    return codifica(s);
-}
-
-std::string moldura(const char* chave_rotulo, const std::string& chave, const char* doc_rotulo,
-                    const std::string& doc) {
-    return std::string("\n") + chave_rotulo + chave + "\n" + kTracos + "\n" + "\n" + doc_rotulo +
-           doc + "\n\n" + kTracos + "\n\n";
+std::string moldura(const std::string& rotulo, const std::string& chave, const std::string& doc) {
+    return "\nChave " + rotulo + ": " + chave + "\n" + kTracos + "\n\n" + rotulo + ": " + doc +
+           "\n\n" + kTracos + "\n\n";
 }
 
 } // namespace
 
-TEST(Printers, SaleAndCancellationFrames) {
-    std::string venda = "123456|06000|0000|Emitido com sucesso + conteudo notas.|||" +
-                        b64("<CFe><infCFe/></CFe>") + "|20260101120000|CFe3526|10.00|x|qr";
-    Captura a;
-    EXPECT_EQ(TrataCFe(venda.c_str(), a.file()), 0);
-    EXPECT_EQ(a.texto(), moldura("Chave CFe: ", "CFe3526", "CFe: ", "<CFe><infCFe/></CFe>"));
-
-    Captura b;
-    EXPECT_EQ(TrataCFeCanc(venda.c_str(), b.file()), 0);
-    EXPECT_EQ(b.texto(),
-              moldura("Chave CFeCanc: ", "CFe3526", "CFeCanc: ", "<CFe><infCFe/></CFe>"));
-}
-
-TEST(Printers, ShortAnswersAndBrokenDocumentsShowWhatTheyHave) {
-    Captura ocupado;
-    TrataCFe("000123|06098|0000|SAT em processamento. Tente novamente.||", ocupado.file());
-    EXPECT_EQ(ocupado.texto(), moldura("Chave CFe: ", "", "CFe: ", ""));
-
-    // An invalid character ends the document after the last complete group.
-    std::string quebrado = "1|06000|0000|m|||QUJD REVG||chave";
-    Captura q;
-    TrataCFe(quebrado.c_str(), q.file());
-    EXPECT_EQ(q.texto(), moldura("Chave CFe: ", "chave", "CFe: ", "ABC"));
-
-    std::string chave_longa = "1|06000|0000|m|||QUJD||" + std::string(200, 'k');
-    Captura l;
-    TrataCFe(chave_longa.c_str(), l.file());
-    EXPECT_EQ(l.texto(), moldura("Chave CFe: ", std::string(127, 'k'), "CFe: ", "ABC"));
+// An invalid character ends the document after the last complete group; the
+// key is cut to its buffer.
+TEST(Printers, FramesShowWhatTheAnswerHas) {
+    const std::string venda = "123456|06000|0000|Emitido com sucesso + conteudo notas.|||" +
+                              codifica("<CFe><infCFe/></CFe>") +
+                              "|20260101120000|CFe3526|10.00|x|qr";
+    const struct {
+        bool canc;
+        std::string resposta, chave, doc;
+    } casos[] = {
+        {false, venda, "CFe3526", "<CFe><infCFe/></CFe>"},
+        {true, venda, "CFe3526", "<CFe><infCFe/></CFe>"},
+        {false, "000123|06098|0000|SAT em processamento. Tente novamente.||", "", ""},
+        {false, "1|06000|0000|m|||QUJD REVG||chave", "chave", "ABC"},
+        {false, "1|06000|0000|m|||QUJD||" + std::string(200, 'k'), std::string(127, 'k'), "ABC"},
+    };
+    for (const auto& c : casos) {
+        Captura cap;
+        EXPECT_EQ((c.canc ? TrataCFeCanc : TrataCFe)(c.resposta.c_str(), cap.file()), 0);
+        EXPECT_EQ(cap.texto(), moldura(c.canc ? "CFeCanc" : "CFe", c.chave, c.doc)) << c.resposta;
+    }
 }
 
 TEST(Printers, LastFiscalSessionPicksTheDecoderByCode) {
-    std::string doc = b64("<CFeCanc/>");
+    std::string doc = codifica("<CFeCanc/>");
     const struct {
         std::string resposta;
         std::string esperado;
     } casos[] = {
-        {"1|06000|0000|m|||" + doc + "||k", moldura("Chave CFe: ", "k", "CFe: ", "<CFeCanc/>")},
-        {"1|07000|0000|m|||" + doc + "||k",
-         moldura("Chave CFeCanc: ", "k", "CFeCanc: ", "<CFeCanc/>")},
+        {"1|06000|0000|m|||" + doc + "||k", moldura("CFe", "k", "<CFeCanc/>")},
+        {"1|07000|0000|m|||" + doc + "||k", moldura("CFeCanc", "k", "<CFeCanc/>")},
         {"1|19003|Nao existe sessao fiscal||", ""},
         {"1|0600", ""},
         {"", ""},
@@ -230,26 +204,18 @@ struct Extracao {
 
 } // namespace
 
-TEST(ExtrairLogs, WritesEveryDecodedByteIncludingZeros) {
-    std::string log("linha 1\n\0linha 2\n", 17);
-    Extracao x;
-    testsupport::write_file(x.arquivo(), "um log antigo, bem mais comprido que o novo\n");
-    x.roda("000042|15000|Transferencia completa|||" + b64(log));
-    EXPECT_EQ(x.status, 0);
-    EXPECT_EQ(x.err, "");
-    EXPECT_EQ(x.out, log_salvo("15000", "Transferencia completa"));
-    EXPECT_EQ(testsupport::read_file(x.arquivo()), log);
-}
-
-TEST(ExtrairLogs, WithoutTheSixthFieldLeavesAnEmptyFile) {
-    Extracao x;
-    testsupport::write_file(x.arquivo(), "antigo");
-    x.roda("000042|15000|Transferencia completa||");
-    EXPECT_EQ(x.status, 0);
-    EXPECT_EQ(x.out, log_salvo("15000", "Transferencia completa"));
-    struct stat st {};
-    ASSERT_EQ(stat(x.arquivo().c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
+TEST(ExtrairLogs, WritesEveryDecodedByteOverTheOldFile) {
+    const std::string log("linha 1\n\0linha 2\n", 17);
+    for (const std::string& sexto : {"|" + codifica(log), std::string()}) {
+        Extracao x;
+        testsupport::write_file(x.arquivo(), "um log antigo, bem mais comprido que o novo\n");
+        x.roda("000042|15000|Transferencia completa||" + sexto);
+        EXPECT_EQ(x.status, 0);
+        EXPECT_EQ(x.err, "");
+        EXPECT_EQ(x.out, log_salvo("15000", "Transferencia completa"));
+        EXPECT_EQ(access(x.arquivo().c_str(), F_OK), 0);
+        EXPECT_EQ(testsupport::read_file(x.arquivo()), sexto.empty() ? "" : log);
+    }
 }
 
 TEST(ExtrairLogs, OtherCodesShowMessageOrThirdField) {
@@ -274,19 +240,12 @@ TEST(ExtrairLogs, OtherCodesShowMessageOrThirdField) {
     }
 }
 
-TEST(ExtrairLogs, ACreateOrWriteFailureIsReportedAndFails) {
-    // A folder in the way cannot be opened for writing, even by root.
-    Extracao pasta;
-    ASSERT_EQ(mkdir(pasta.arquivo().c_str(), 0755), 0);
-    pasta.roda("000042|15000|Transferencia completa|||" + b64("log"));
-    EXPECT_EQ(pasta.status, 1);
-    EXPECT_EQ(pasta.err, "Erro ao criar arquivo\n");
-    EXPECT_EQ(pasta.out, "Cod Retorno: 15000|Transferencia completa\n" + kFechaLog + "\n");
-
-    // A full disk shows only when the data is written out.
+// A folder in the way is covered end to end (device_test); a full disk shows
+// only when the data is written out.
+TEST(ExtrairLogs, AWriteFailureIsReportedAndFails) {
     Extracao cheio;
     ASSERT_EQ(symlink("/dev/full", cheio.arquivo().c_str()), 0);
-    cheio.roda("000042|15000|Transferencia completa|||" + b64("log"));
+    cheio.roda("000042|15000|Transferencia completa|||" + codifica("log"));
     EXPECT_EQ(cheio.status, 1);
     EXPECT_EQ(cheio.err, "Erro ao criar arquivo\n");
     EXPECT_EQ(cheio.out, "Cod Retorno: 15000|Transferencia completa\n" + kFechaLog + "\n");

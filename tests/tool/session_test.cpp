@@ -1,9 +1,8 @@
-// Session numbers: the ring of the last 100 and the per-process seed.
+// Session numbers: the ring of the last 100 and the per-process seed (whole
+// runs started together: golden_stub_test).
 #include <gtest/gtest.h>
 
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "session.h"
 
@@ -49,32 +48,4 @@ TEST(SessionSeed, DiffersBetweenProcessesAndDrawsInTheSameSecond) {
     for (long t = 1; t < 100; ++t)
         sementes.insert(semente_sessao(1700000000 + t, 1000, 0));
     EXPECT_EQ(sementes.size(), 298u);
-}
-
-TEST(SessionSeed, TwoProcessesStartedTogetherDrawDifferentNumbers) {
-    int canal[2];
-    ASSERT_EQ(pipe(canal), 0);
-    std::set<int> numeros;
-    int repetidos = 0;
-    // Each pair is drawn within microseconds, almost always in one second of
-    // the clock; a clock-only seed would give both the same number.
-    for (int rodada = 0; rodada < 5; ++rodada) {
-        pid_t filho = fork();
-        ASSERT_GE(filho, 0);
-        if (filho == 0) {
-            limpa_sessoes();
-            int s = _sessao();
-            (void)!write(canal[1], &s, sizeof s);
-            _exit(0);
-        }
-        limpa_sessoes();
-        int meu = _sessao();
-        int dele = 0;
-        ASSERT_EQ(read(canal[0], &dele, sizeof dele), static_cast<ssize_t>(sizeof dele));
-        waitpid(filho, nullptr, 0);
-        if (meu == dele) ++repetidos;
-    }
-    close(canal[0]);
-    close(canal[1]);
-    EXPECT_EQ(repetidos, 0);
 }
