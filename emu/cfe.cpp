@@ -18,6 +18,7 @@ constexpr const char* kRejectMalformed = "1999";   // not well-formed or not a C
 constexpr const char* kRejectEmitter = "1221";     // emitter CNPJ is not the taxpayer's
 constexpr const char* kRejectNoItems = "1201";     // no det element
 constexpr const char* kRejectPayment = "1750";     // payments below the total
+constexpr const char* kRejectRecipient = "1235";   // recipient CPF/CNPJ not 11/14 digits
 constexpr const char* kRejectKeyMismatch = "1214"; // chCanc differs from the key field
 constexpr const char* kRejectCancelled = "1218";   // sale already cancelled
 constexpr const char* kRejectTooLate = "1454";     // more than 30 minutes after the sale
@@ -196,6 +197,15 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
         std::string_view(ide_in.child_value("signAC")) != ctx.signature)
         return refuse("06004", "0000");
     if (!inf.child("det")) return refuse("06010", kRejectNoItems);
+    // The recipient's number comes back as a field of the answer: only digits of
+    // the right length may get there.
+    for (auto [tag, length] : {std::pair{"CPF", 11u}, std::pair{"CNPJ", 14u}}) {
+        pugi::xml_node n = inf.child("dest").child(tag);
+        if (!n) continue;
+        std::string_view v = n.child_value();
+        if (v.size() != length || v.find_first_not_of("0123456789") != std::string_view::npos)
+            return refuse("06010", kRejectRecipient);
+    }
 
     Issued out;
     out.key = access_key(ctx.uf, ctx.now, ctx.taxpayer_cnpj, ctx.serial, ctx.number, ctx.cnf);

@@ -354,6 +354,9 @@ TEST_F(DeviceModel, SaleRefusals) {
         {replaced("<CNPJ>08317492000155</CNPJ>", "<CNPJ>11222333000181</CNPJ>"), "06004|0000"},
         {replaced("<signAC>", "<signAC>X"), "06004|0000"},
         {replaced("<vMP>30.00</vMP>", "<vMP>20.00</vMP>"), "06010|1750"},
+        // A recipient number with other bytes would reach the answer's fields.
+        {replaced("<CPF>39053344705", "<CPF>39053344705\x03"), "06010|1235"},
+        {replaced("<CPF>39053344705", "<CPF>3905334470"), "06010|1235"},
     };
     long counter = dev.state().counter;
     for (const auto& c : cases) {
