@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include "sandbox.h"
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -27,10 +29,6 @@ namespace {
 constexpr char kEtx = 0x03;
 
 std::vector<pid_t> running; // emulators started and not yet ended
-
-std::string errtext(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 long status_field_kib(const char* name) {
     FILE* f = std::fopen("/proc/self/status", "r");
@@ -245,52 +243,11 @@ long peak_rss_kib() {
 }
 
 bool enter_halvex(const std::string& dir, std::string& why) {
-    if (unshare(CLONE_NEWNS) != 0) {
-        // Not root: a user namespace grants the mount rights inside it.
-        uid_t uid = getuid();
-        gid_t gid = getgid();
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            why = errtext("unshare");
-            return false;
-        }
-        write_file("/proc/self/setgroups", "deny");
-        if (!write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-            why = errtext("uid_map");
-            return false;
-        }
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        why = errtext("make / private");
-        return false;
-    }
-    const char* halvex = "/var/torvane_halvex";
-    struct stat st {};
-    if (stat(halvex, &st) != 0) {
-        // No such folder on this machine, and none may be made there: a private
-        // /var, seen by this process and its children only, gets one.
-        if (mount("tmpfs", "/var", "tmpfs", 0, "mode=0755,size=16m") != 0) {
-            why = errtext("tmpfs on /var");
-            return false;
-        }
-        mkdir("/var/tmp", 01777);
-        if (mkdir(halvex, 0755) != 0) {
-            why = errtext("mkdir");
-            return false;
-        }
-    }
-    if (mount(dir.c_str(), halvex, nullptr, MS_BIND, nullptr) != 0) {
-        why = errtext("bind mount");
-        return false;
-    }
-    return true;
+    return testsupport::enter_halvex_sandbox(dir, why);
 }
 
 std::string temp_dir(const char* tag) {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/" + tag + "-XXXXXX";
-    if (!mkdtemp(templ.data())) return {};
-    return templ;
+    return testsupport::make_temp_dir(tag);
 }
 
 void remove_tree(const std::string& dir) {
