@@ -166,17 +166,21 @@ TEST_P(SatcliBadInput, EndsWithTheRightStatusAndKeepsFiles) {
     const std::string dir = testsupport::make_temp_dir("satcli");
     const std::string path = dir + "/" + c.path;
     ASSERT_EQ(symlink(LIB_PATH, (dir + "/libtorvane_sat_x86.so").c_str()), 0);
-    if (std::string(c.name).find("Config") == std::string::npos)
+    if (std::string(c.name).find("Config") == std::string::npos) {
         ASSERT_TRUE(testsupport::write_file(dir + "/config.ini", kConfig));
-    if (c.prep == Prep::Folder) ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    }
+    if (c.prep == Prep::Folder) {
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    }
     if (c.prep == Prep::Unreadable) {
         ASSERT_TRUE(testsupport::write_file(path, faults::sale_document()));
         ASSERT_EQ(chmod(path.c_str(), 0), 0);
     }
     const bool kept = c.prep == Prep::Binary || c.prep == Prep::LongConfig;
-    if (kept)
+    if (kept) {
         ASSERT_TRUE(testsupport::write_file(path, c.prep == Prep::Binary ? binary_bytes(c.size)
                                                                          : long_config(5000)));
+    }
     const std::string before = kept ? testsupport::read_file(path) : "";
     drop_file_capabilities(); // mode bits count for satcli too
 
@@ -187,13 +191,16 @@ TEST_P(SatcliBadInput, EndsWithTheRightStatusAndKeepsFiles) {
         c.out_has == kNoRead ? kNoRead + c.args.substr(c.args.rfind(' ') + 1) : c.out_has;
     EXPECT_NE(r.out.find(out_has), std::string::npos);
     EXPECT_NE(r.err.find(c.err_has), std::string::npos);
-    if (kept) EXPECT_EQ(testsupport::read_file(path), before) << c.path << " changed";
+    if (kept) {
+        EXPECT_EQ(testsupport::read_file(path), before) << c.path << " changed";
+    }
     struct stat st {};
-    if (c.prep == Prep::Folder)
+    if (c.prep == Prep::Folder) {
         EXPECT_TRUE(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << c.path;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SatcliBadInput, ::testing::Range<size_t>(0, kCases.size()),
-                         [](const auto& info) { return std::string(kCases[info.param].name); });
+                         [](const auto& row) { return std::string(kCases[row.param].name); });
 
 } // namespace
