@@ -23,9 +23,6 @@ constexpr const char* kRejectKeyMismatch = "1214"; // chCanc differs from the ke
 constexpr const char* kRejectCancelled = "1218";   // sale already cancelled
 constexpr const char* kRejectTooLate = "1454";     // more than 30 minutes after the sale
 
-constexpr const char* kSaleRefused = "Erro de validação do conteúdo.";
-constexpr const char* kCancelRefused = "Erro de validação do conteúdo.";
-
 constexpr const char* kSignatureNote = "satemu emulator: not a valid signature";
 
 // Amounts are kept in cents (or in ten-thousandths for rates) to avoid drift.
