@@ -4,9 +4,7 @@
 // buffers, size 0, missing files, folders and unreadable files. Nothing may
 // crash or touch memory it does not own (the asan tree checks that), every
 // failure shows in the result, and no existing file is lost.
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -52,19 +50,6 @@ std::string hostile_text() {
     for (int c = 0x7F; c < 0x100; ++c)
         s += static_cast<char>(c);
     return s;
-}
-
-// Drops the capabilities that let root read and write any file, so that mode
-// bits count for this (single-test) process too.
-void drop_file_capabilities() {
-    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    syscall(SYS_capget, &head, data);
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
-        data[cap / 32].effective &= ~(1u << (cap % 32));
-        data[cap / 32].permitted &= ~(1u << (cap % 32));
-    }
-    syscall(SYS_capset, &head, data);
 }
 
 class BadInput : public ::testing::Test {
@@ -263,7 +248,7 @@ TEST_F(BadInput, IniOperationsOnMissingFoldersAndUnreadableFiles) {
     ASSERT_EQ(mkdir(locked_dir.c_str(), 0755), 0);
     ASSERT_TRUE(testsupport::write_file(locked_dir + "/f.ini", "[A]\nk=v\n"));
     ASSERT_EQ(chmod(locked_dir.c_str(), 0555), 0);
-    drop_file_capabilities();
+    faults::drop_file_capabilities();
     if (access(locked.c_str(), R_OK) == 0) GTEST_SKIP() << "mode bits do not apply here";
 
     for (const std::string& file : {missing, folder, locked}) {

@@ -2,8 +2,12 @@
 #include "fields.h"
 
 #include <dirent.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -174,6 +178,19 @@ bool enter_sandbox(std::string& halvex, std::string& why) {
         return false;
     }
     return true;
+}
+
+void drop_file_capabilities() {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    syscall(SYS_capget, &head, data);
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+        data[cap / 32].permitted &= ~(1u << (cap % 32));
+        data[cap / 32].inheritable &= ~(1u << (cap % 32));
+    }
+    syscall(SYS_capset, &head, data);
 }
 
 } // namespace faults

@@ -66,6 +66,11 @@ bool enter_sandbox(std::string& halvex, std::string& why);
 std::string sale_document();
 std::string read_source_file(const std::string& relative); // under the source tree
 
+// Drops the capabilities that let root read and write any file (also from the
+// bounding set, since root would get them back at exec otherwise), so that mode
+// bits count for this single-test process and the programs it starts.
+void drop_file_capabilities();
+
 } // namespace faults
 
 #define FAULTS_SANDBOX(halvex)                                                                     \

@@ -4,11 +4,8 @@
 // created. The program must end normally with the right status and message,
 // and leave every existing file as it was. One table; one test per row.
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,20 +55,6 @@ Outcome run_satcli(const std::string& dir, const std::vector<std::string>& args)
     Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::read_file(out),
               testsupport::read_file(err)};
     return r;
-}
-
-// Also out of the bounding set: root gets its capabilities back at exec otherwise.
-void drop_file_capabilities() {
-    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    syscall(SYS_capget, &head, data);
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
-        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
-        data[cap / 32].effective &= ~(1u << (cap % 32));
-        data[cap / 32].permitted &= ~(1u << (cap % 32));
-        data[cap / 32].inheritable &= ~(1u << (cap % 32));
-    }
-    syscall(SYS_capset, &head, data);
 }
 
 std::string binary_bytes(size_t n) {
@@ -182,7 +165,7 @@ TEST_P(SatcliBadInput, EndsWithTheRightStatusAndKeepsFiles) {
                                                                          : long_config(5000)));
     }
     const std::string before = kept ? testsupport::read_file(path) : "";
-    drop_file_capabilities(); // mode bits count for satcli too
+    faults::drop_file_capabilities(); // mode bits count for satcli too
 
     const Outcome r = run_satcli(dir, split_args(c.args));
     SCOPED_TRACE("stdout: " + r.out.substr(0, 2000) + "\nstderr: " + r.err.substr(0, 500));
