@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -30,10 +31,15 @@ constexpr const char* kSignatureNote = "satemu emulator: not a valid signature";
 // in binary) at 13.97 as the point of sale computes it.
 // Amounts of a document are held to a billion reais either way (NaN counts as 0):
 // sums over every item of the largest document then stay far inside long long.
-long long cents(double v) {
+// An item's indRegra: A rounds half up to the cent, T truncates; both apply to the item's
+// value and to every amount computed from it.
+enum class Rule { Round, Truncate };
+
+long long cents(double v, Rule rule = Rule::Round) {
     if (!(v == v)) return 0;
     v = std::clamp(v, -1e9, 1e9);
-    return std::llround(v * 100.0 + (v >= 0 ? 1e-7 : -1e-7));
+    double c = v * 100.0 + (v >= 0 ? 1e-7 : -1e-7);
+    return rule == Rule::Truncate ? static_cast<long long>(std::trunc(c)) : std::llround(c);
 }
 
 double number(const pugi::xml_node& n) {
@@ -211,9 +217,17 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
     // Items: value of each product and of each item, and the taxes that follow from them.
     long long sum_prod = 0, sum_desc = 0, sum_outro = 0, sum_item = 0;
     long long sum_icms = 0, sum_pis = 0, sum_cofins = 0;
+    struct ItemValue {
+        pugi::xml_node vi;
+        long long value;
+        Rule rule;
+    };
+    std::vector<ItemValue> items;
     for (pugi::xml_node det : inf.children("det")) {
         pugi::xml_node prod = det.child("prod");
-        long long v_prod = cents(number(prod.child("qCom")) * number(prod.child("vUnCom")));
+        Rule rule =
+            std::string_view(prod.child_value("indRegra")) == "T" ? Rule::Truncate : Rule::Round;
+        long long v_prod = cents(number(prod.child("qCom")) * number(prod.child("vUnCom")), rule);
         long long v_desc = cents(number(prod.child("vDesc")));
         long long v_outro = cents(number(prod.child("vOutro")));
         long long v_item = v_prod - v_desc + v_outro;
@@ -227,6 +241,7 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
         pugi::xml_node vi =
             last ? prod.insert_child_after("vItem", last) : prod.append_child("vItem");
         vi.text().set(money(v_item).c_str());
+        items.push_back({vi, v_item, rule});
         sum_prod += v_prod;
         sum_desc += v_desc;
         sum_outro += v_outro;
@@ -235,17 +250,18 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
         pugi::xml_node imposto = det.child("imposto");
         for (pugi::xml_node icms : imposto.child("ICMS").children()) {
             if (pugi::xml_node p = icms.child("pICMS")) {
-                long long v = cents(static_cast<double>(v_item) / 100.0 * number(p) / 100.0);
+                long long v = cents(static_cast<double>(v_item) / 100.0 * number(p) / 100.0, rule);
                 icms.insert_child_after("vICMS", p).text().set(money(v).c_str());
                 sum_icms += v;
             }
         }
-        auto rate_tax = [](pugi::xml_node group, const char* rate, const char* value) -> long long {
+        auto rate_tax = [rule](pugi::xml_node group, const char* rate,
+                               const char* value) -> long long {
             long long total = 0;
             for (pugi::xml_node g : group.children()) {
                 pugi::xml_node r = g.child(rate);
                 if (!r || !g.child("vBC")) continue;
-                long long v = cents(number(g.child("vBC")) * number(r));
+                long long v = cents(number(g.child("vBC")) * number(r), rule);
                 g.insert_child_after(value, r).text().set(money(v).c_str());
                 total += v;
             }
@@ -260,6 +276,25 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
     long long desc_subtot = cents(number(total.child("DescAcrEntr").child("vDescSubtot")));
     long long acres_subtot = cents(number(total.child("DescAcrEntr").child("vAcresSubtot")));
     long long v_cfe = sum_item - desc_subtot + acres_subtot;
+    // The subtotal discount is spread over the items in proportion to their values (each
+    // share under its item's rule); the last item takes what the shares leave.
+    if (desc_subtot > 0 && sum_item > 0) {
+        long long left = desc_subtot;
+        for (size_t i = 0; i < items.size(); ++i) {
+            long long share =
+                i + 1 == items.size()
+                    ? left
+                    : cents(static_cast<double>(desc_subtot) * static_cast<double>(items[i].value) /
+                                static_cast<double>(sum_item) / 100.0,
+                            items[i].rule);
+            left -= share;
+            items[i]
+                .vi.parent()
+                .insert_child_after("vRatDesc", items[i].vi)
+                .text()
+                .set(money(share).c_str());
+        }
+    }
 
     long long paid = 0;
     pugi::xml_node pgto = inf.child("pgto");

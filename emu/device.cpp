@@ -7,6 +7,7 @@
 #include <pugixml.hpp>
 
 #include "util.h"
+#include "validate.h"
 
 namespace satemu {
 
@@ -34,7 +35,7 @@ constexpr CodeText kMessages[] = {
     {"04006", "CSR ICP-BRASIL criado com sucesso"},
     {"05000", "Certificado transmitido com sucesso"},
     {"05001", "Código de ativação inválido"},
-    {"05002", "Certificado inválido"},
+    {"05003", "Certificado inválido"},
     {"06000", "Emitido com sucesso + conteúdo notas."},
     {"06001", "Código de ativação inválido"},
     {"06002", "SAT ainda não ativado"},
@@ -60,11 +61,12 @@ constexpr CodeText kMessages[] = {
     {"11003", "Sessão não existe"},
     {"12000", "Rede Configurada"},
     {"12001", "Código de ativação inválido"},
-    {"12002", "Dados de rede inválidos"},
+    {"12002", "Dados fora do padrão a ser informado"},
     {"13000", "Assinatura do AC Registrada"},
     {"13001", "Código de ativação inválido"},
-    {"13003", "Assinatura fora do padrão informado"},
-    {"13004", "CNPJ da Software House ou do contribuinte diverge"},
+    {"13003", "Assinatura fora do padrão especificado"},
+    {"13004", "Erro de validação do conteúdo"},
+    {"13007", "CNPJ do contribuinte difere daquele constante da parametrização de uso"},
     {"14000", "Software Atualizado com Sucesso"},
     {"14001", "Código de ativação inválido"},
     {"15000", "Transferência completa"},
@@ -74,7 +76,7 @@ constexpr CodeText kMessages[] = {
     {"16002", "Equipamento SAT já está bloqueado"},
     {"17000", "Equipamento SAT desbloqueado com sucesso"},
     {"17001", "Código de ativação inválido"},
-    {"17003", "Equipamento SAT não está bloqueado"},
+    {"17005", "SAT já desbloqueado"},
     {"18000", "Código de ativação alterado com sucesso"},
     {"18001", "Código de ativação inválido"},
     {"18002", "Código de ativação de emergência incorreto"},
@@ -99,21 +101,33 @@ std::string family_code(int family, int result) {
     return buf;
 }
 
-// Answers of commands 03, 04 and 10 carry the CCCC field after the code.
-bool has_cccc(const std::string& code) {
-    return code == "03" || code == "04" || code == "10";
-}
-
 std::string short_answer(const Command& cmd, const std::string& code, const char* cccc = "0000") {
     std::string a = cmd.session_field() + "|" + code + "|";
-    if (has_cccc(cmd.code)) a += std::string(cccc) + "|";
+    const CommandRow* row = Device::row_of(cmd.code);
+    if (row && row->cccc) a += std::string(cccc) + "|";
     return a + message(code) + "||";
 }
 
-// Commands whose answer is a stored answer: never stored themselves.
-bool is_stored_query(const std::string& code) {
-    return code == "08" || code == "20";
-}
+// A fixed certificate signing request that the activation answers carry, as a device's
+// would; it was made once for the preset's CNPJ and serial and its key was thrown away.
+constexpr const char* kSampleCsr = R"(-----BEGIN CERTIFICATE REQUEST-----
+MIICqDCCAZACAQAwYzELMAkGA1UEBhMCQlIxEzARBgNVBAoMCklDUC1CcmFzaWwx
+FTATBgNVBAsMDFNBVCBFTVVMQURPUjEoMCYGA1UEAwwfU0FURU1VOjQ3MjkxNTgz
+MDAwMTEwOjkwMDAwMDAwMTCCASIwDQYJKoZIhvcNAQEBBQADggEPADCCAQoCggEB
+AKrXSJsf+zNLA7k8BksN3bvhRMyhxJ4b/siR0PuZ1gjVlLLNEdjme6l7+qxH7Dq6
+MTVkfQqiGO9g90AW3CW7qOdJqdCxo7woy9X9Ss4wa3Z3qaXmDPlXRZgDMiPADPzR
+5CC3dGCILLxTD9L82e6KgKFoKxePvS4IB+3a0SkglKIrvUtcUoCX+5cyu5GvUOnT
++7Z7fay/jW1TKEMBXiddfRakA3MFKod0sRuN2trD/ErLThG6YHnrFQlltGnz/ZDe
+o/mAqPUDOrGDLBQQuRLsq/DfbRBkZ7jzPe70RXuGvUzc5fG2g972GsTBb1qxupj7
+0w6oBuCc1S1WNLCmkN+kTi8CAwEAAaAAMA0GCSqGSIb3DQEBCwUAA4IBAQCe/H0V
+lA9QlUeg2tMqFkws6v9yplTP2/P4sz3VYYSlC7T3N08QEwvZnOO2iL0riRswy7He
+OMyo01bhu+iVHBNCnPcTwnMyecIOBEFsqmwu8HqPOdP5EmiZd23F8uUduTUVaKnK
+DMaRWMAeV5onstoGg+GcYnSFBj81E62lMhid3XU1g34d6HcnUkjoUEgo1lMcvAaK
+oCtxF/itAXQQhAmZPi0Ft5ILKb8UjfhznaGuhBe0jM9pqAfiJ+Pfz0m0eN7cPqkW
+Qzd60mqkP8oGzxeDvZM8Dg1DcjzH5dCWgI1fBdX3KbSitpZElj4OcprXEq3yhY58
+kY4uOvxYAwu6Pmcu
+-----END CERTIFICATE REQUEST-----
+)";
 
 std::string trim(std::string s) {
     s.erase(0, s.find_first_not_of(' '));
@@ -134,11 +148,36 @@ std::string plus_years(std::time_t t, int years) {
 
 } // namespace
 
+const CommandRow* Device::row_of(std::string_view code) {
+    using enum CommandRow::Gate;
+    // The device's commands: family, CCCC field, stored-answer query, what the command needs
+    // and the result on a device never activated (xx002 where the family has one).
+    static constexpr CommandRow rows[] = {
+        {"01", 4, false, false, Open, 1, &Device::activate},
+        {"02", 5, false, false, Code, 1, &Device::certificate},
+        {"03", 6, true, false, Code, 2, &Device::sale},
+        {"04", 7, true, false, Code, 1, &Device::cancellation},
+        {"05", 8, false, false, Open, 1, &Device::query},
+        {"06", 9, false, false, Code, 2, &Device::end_to_end},
+        {"07", 10, false, false, Code, 2, &Device::status},
+        {"08", 11, false, true, Code, 2, &Device::session_query},
+        {"09", 12, false, false, Code, 1, &Device::network},
+        {"10", 13, true, false, Code, 1, &Device::associate},
+        {"11", 14, false, false, Code, 1, &Device::update},
+        {"12", 15, false, false, Code, 1, &Device::logs},
+        {"13", 16, false, false, Code, 1, &Device::block},
+        {"14", 17, false, false, Code, 1, &Device::unblock},
+        {"15", 18, false, false, Activated, 1, &Device::change_code},
+        {"20", 19, false, true, Code, 2, &Device::last_fiscal},
+    };
+    for (const auto& row : rows)
+        if (code == row.code) return &row;
+    return nullptr;
+}
+
 int family_of(const std::string& code) {
-    if (code.size() != 2 || !all_digits(code)) return 0;
-    int n = std::stoi(code);
-    if (n >= 1 && n <= 15) return n + 3;
-    return n == 20 ? 19 : 0;
+    const CommandRow* row = Device::row_of(code);
+    return row ? row->family : 0;
 }
 
 const std::string* DeviceState::stored(long long session) const {
@@ -171,6 +210,7 @@ void Device::apply_preset(const std::string& code) {
     state_.sh_cnpj = preset::kSoftwareHouseCnpj;
     state_.signature = preset::kSignature;
     state_.activation_time = clock();
+    contact();
     log_event("SAT ativado (preset)");
     changed();
 }
@@ -184,23 +224,23 @@ void Device::changed() {
 }
 
 std::string Device::busy_answer(const Command& cmd) const {
-    int family = family_of(cmd.code);
-    return short_answer(cmd, family_code(family ? family : 0, 98));
+    return short_answer(cmd, family_code(family_of(cmd.code), 98));
 }
 
 void Device::store_answer(const Command& cmd, const std::string& answer) {
-    if (is_stored_query(cmd.code)) return;
+    const CommandRow* row = row_of(cmd.code);
+    if (row && row->stored) return;
     state_.store(cmd.session, answer);
     if (cmd.code == "03" || cmd.code == "04") state_.last_fiscal = answer;
 }
 
 std::string Device::handle(const Command& cmd) {
-    int family = family_of(cmd.code);
-    if (family == 0) return {};
+    const CommandRow* row = row_of(cmd.code);
+    if (!row) return {};
     // A repeated session number is refused without replacing the answer stored for it.
-    if (options_.unique_sessions && !is_stored_query(cmd.code) && state_.stored(cmd.session))
-        return short_answer(cmd, family_code(family, 97));
-    std::string answer = dispatch(cmd, family);
+    if (options_.unique_sessions && !row->stored && state_.stored(cmd.session))
+        return short_answer(cmd, family_code(row->family, 97));
+    std::string answer = dispatch(cmd, *row);
     store_answer(cmd, answer);
     std::string_view result = answer;
     size_t bar = result.find('|');
@@ -229,122 +269,128 @@ IssueContext Device::context(long number) {
     return ctx;
 }
 
-std::string Device::dispatch(const Command& cmd, int family) {
-    const std::string& c = cmd.code;
-    if (c == "05") return cmd.session_field() + "|08000|" + message("08000") + "||";
+std::string Device::dispatch(const Command& cmd, const CommandRow& row) {
+    if (row.gate != CommandRow::Open && !state_.activated)
+        return short_answer(cmd, family_code(row.family, row.not_activated));
+    if (row.gate == CommandRow::Code && cmd.field(0) != state_.code) {
+        // The status query's answer to a wrong code differs between devices.
+        if (cmd.code == "07")
+            return short_answer(cmd, family_code(10, options_.status_wrong_code % 1000));
+        return short_answer(cmd, family_code(row.family, 1));
+    }
+    return (this->*row.run)(cmd);
+}
 
-    if (c == "01") {
-        if (state_.activated) return short_answer(cmd, "04003");
-        if (cmd.field(1).empty()) return short_answer(cmd, "04001");
-        if (cmd.field(2).size() != 14 || !all_digits(cmd.field(2)))
-            return short_answer(cmd, "04002");
-        state_.activated = true;
-        state_.code = cmd.field(1);
-        state_.taxpayer_cnpj = cmd.field(2);
-        std::string uf = trim(cmd.field(3));
-        state_.uf = uf.size() == 1 ? "0" + uf : uf;
-        state_.activation_time = clock();
-        log_event("SAT ativado para o CNPJ " + state_.taxpayer_cnpj);
-        if (trim(cmd.field(0)) == "2") {
-            std::string csr = base64_encode("satemu emulator: certificate signing request of SAT " +
-                                            state_.serial);
-            return cmd.session_field() + "|04006|" + message("04006") + "|||" + csr;
-        }
-        return cmd.session_field() + "|04000|" + message("04000") + "|||";
-    }
+void Device::contact() {
+    state_.last_contact = clock();
+}
 
-    if (c == "15") {
-        if (!state_.activated) return short_answer(cmd, "18001");
-        std::string option = trim(cmd.field(1));
-        if (option == "1" && cmd.field(0) != state_.code) return short_answer(cmd, "18001");
-        if (option == "2" && cmd.field(0) != state_.emergency_code)
-            return short_answer(cmd, "18002");
-        if (option != "1" && option != "2") return short_answer(cmd, "18099");
-        if (cmd.field(2) != cmd.field(3)) return short_answer(cmd, "18003");
-        if (cmd.field(2).empty()) return short_answer(cmd, "18099");
-        state_.code = cmd.field(2);
-        log_event("codigo de ativacao alterado");
-        return short_answer(cmd, "18000");
-    }
+std::string Device::query(const Command& cmd) {
+    return cmd.session_field() + "|08000|" + message("08000") + "||";
+}
 
-    // Everything else needs the activation code; a few families have a code of their
-    // own for a device that was never activated.
-    if (!state_.activated) {
-        for (int f : {6, 9, 10, 11, 19})
-            if (f == family) return short_answer(cmd, family_code(family, 2));
-        return short_answer(cmd, family_code(family, 1));
-    }
-    if (cmd.field(0) != state_.code) {
-        if (c == "07") return short_answer(cmd, family_code(10, options_.status_wrong_code % 1000));
-        return short_answer(cmd, family_code(family, 1));
-    }
+std::string Device::activate(const Command& cmd) {
+    if (state_.activated) return short_answer(cmd, "04003");
+    if (cmd.field(1).empty()) return short_answer(cmd, "04001");
+    std::string uf = trim(cmd.field(3));
+    if (!valid_cnpj(cmd.field(2)) || !state_code(uf)) return short_answer(cmd, "04002");
+    state_.activated = true;
+    state_.code = cmd.field(1);
+    state_.taxpayer_cnpj = cmd.field(2);
+    state_.uf = uf.size() == 1 ? "0" + uf : uf;
+    state_.activation_time = clock();
+    contact();
+    log_event("SAT ativado para o CNPJ " + state_.taxpayer_cnpj);
+    std::string code = trim(cmd.field(0)) == "2" ? "04006" : "04000";
+    return cmd.session_field() + "|" + code + "|" + message(code) + "|||" +
+           base64_encode(kSampleCsr);
+}
 
-    if (c == "02") {
-        if (cmd.field(1).empty()) return short_answer(cmd, "05002");
-        log_event("certificado ICP-Brasil instalado");
-        return short_answer(cmd, "05000");
-    }
-    if (c == "03") {
-        if (state_.blocked) return short_answer(cmd, "06006");
-        return fiscal_sale(cmd, false);
-    }
-    if (c == "04") {
-        if (state_.blocked) return short_answer(cmd, "07003");
-        return cancellation(cmd);
-    }
-    if (c == "06") return fiscal_sale(cmd, true);
-    if (c == "07") return status(cmd);
-    if (c == "08") {
-        const std::string& asked = cmd.field(1);
-        if (all_digits(asked) && asked.size() <= 18)
-            if (const std::string* a = state_.stored(std::stoll(asked))) return *a;
-        return short_answer(cmd, "11003");
-    }
-    if (c == "09") {
-        pugi::xml_document doc;
-        const std::string& d = cmd.field(1);
-        if (d.empty() || !doc.load_buffer(d.data(), d.size())) return short_answer(cmd, "12002");
-        state_.network = d;
-        log_event("interface de rede configurada");
-        return short_answer(cmd, "12000");
-    }
-    if (c == "10") {
-        const std::string& value = cmd.field(1);
-        if (value.size() != 28 || !all_digits(value) || value.substr(14) != state_.taxpayer_cnpj)
-            return short_answer(cmd, "13004");
-        if (cmd.field(2).empty()) return short_answer(cmd, "13003");
-        state_.sh_cnpj = value.substr(0, 14);
-        state_.signature = cmd.field(2);
-        log_event("assinatura do AC registrada para o CNPJ " + state_.sh_cnpj);
-        return short_answer(cmd, "13000");
-    }
-    if (c == "11") {
-        log_event("software atualizado");
-        return short_answer(cmd, "14000");
-    }
-    if (c == "12") {
-        std::string log;
-        for (const auto& line : state_.events)
-            log += line + "\n";
-        return cmd.session_field() + "|15000|" + message("15000") + "|||" + base64_encode(log);
-    }
-    if (c == "13") {
-        if (state_.blocked) return short_answer(cmd, "16002");
-        state_.blocked = true;
-        log_event("SAT bloqueado pelo contribuinte");
-        return short_answer(cmd, "16000");
-    }
-    if (c == "14") {
-        if (!state_.blocked) return short_answer(cmd, "17003");
-        state_.blocked = false;
-        log_event("SAT desbloqueado pelo contribuinte");
-        return short_answer(cmd, "17000");
-    }
-    if (c == "20") {
-        if (state_.last_fiscal.empty()) return short_answer(cmd, "19003");
-        return state_.last_fiscal;
-    }
-    return short_answer(cmd, family_code(family, 99));
+std::string Device::change_code(const Command& cmd) {
+    std::string option = trim(cmd.field(1));
+    if (option == "1" && cmd.field(0) != state_.code) return short_answer(cmd, "18001");
+    if (option == "2" && cmd.field(0) != state_.emergency_code) return short_answer(cmd, "18002");
+    if (option != "1" && option != "2") return short_answer(cmd, "18099");
+    if (cmd.field(2) != cmd.field(3)) return short_answer(cmd, "18003");
+    if (cmd.field(2).empty()) return short_answer(cmd, "18099");
+    state_.code = cmd.field(2);
+    log_event("codigo de ativacao alterado");
+    return short_answer(cmd, "18000");
+}
+
+std::string Device::certificate(const Command& cmd) {
+    if (!x509_certificate(cmd.field(1))) return short_answer(cmd, "05003");
+    contact();
+    log_event("certificado ICP-Brasil instalado");
+    return short_answer(cmd, "05000");
+}
+
+std::string Device::sale(const Command& cmd) {
+    if (state_.blocked) return short_answer(cmd, "06006");
+    return fiscal_sale(cmd, false);
+}
+
+std::string Device::end_to_end(const Command& cmd) {
+    return fiscal_sale(cmd, true);
+}
+
+std::string Device::session_query(const Command& cmd) {
+    const std::string& asked = cmd.field(1);
+    if (all_digits(asked) && asked.size() <= 18)
+        if (const std::string* a = state_.stored(std::stoll(asked))) return *a;
+    return short_answer(cmd, "11003");
+}
+
+std::string Device::network(const Command& cmd) {
+    if (!network_document(cmd.field(1))) return short_answer(cmd, "12002");
+    state_.network = cmd.field(1);
+    log_event("interface de rede configurada");
+    return short_answer(cmd, "12000");
+}
+
+std::string Device::associate(const Command& cmd) {
+    const std::string& value = cmd.field(1);
+    if (value.size() != 28 || !valid_cnpj(value.substr(0, 14)) || !valid_cnpj(value.substr(14)))
+        return short_answer(cmd, "13004");
+    if (value.substr(14) != state_.taxpayer_cnpj) return short_answer(cmd, "13007");
+    if (!ac_signature(cmd.field(2))) return short_answer(cmd, "13003");
+    state_.sh_cnpj = value.substr(0, 14);
+    state_.signature = cmd.field(2);
+    contact();
+    log_event("assinatura do AC registrada para o CNPJ " + state_.sh_cnpj);
+    return short_answer(cmd, "13000");
+}
+
+std::string Device::update(const Command& cmd) {
+    contact();
+    log_event("software atualizado");
+    return short_answer(cmd, "14000");
+}
+
+std::string Device::logs(const Command& cmd) {
+    std::string log;
+    for (const auto& line : state_.events)
+        log += line + "\n";
+    return cmd.session_field() + "|15000|" + message("15000") + "|||" + base64_encode(log);
+}
+
+std::string Device::block(const Command& cmd) {
+    if (state_.blocked) return short_answer(cmd, "16002");
+    state_.blocked = true;
+    log_event("SAT bloqueado pelo contribuinte");
+    return short_answer(cmd, "16000");
+}
+
+std::string Device::unblock(const Command& cmd) {
+    if (!state_.blocked) return short_answer(cmd, "17005");
+    state_.blocked = false;
+    log_event("SAT desbloqueado pelo contribuinte");
+    return short_answer(cmd, "17000");
+}
+
+std::string Device::last_fiscal(const Command& cmd) {
+    if (state_.last_fiscal.empty()) return short_answer(cmd, "19003");
+    return state_.last_fiscal;
 }
 
 std::string Device::fiscal_sale(const Command& cmd, bool test) {
@@ -355,6 +401,7 @@ std::string Device::fiscal_sale(const Command& cmd, bool test) {
     std::string stamp = local_time(ctx.now, "%Y%m%d%H%M%S");
     if (test) {
         if (!r.code.empty()) return short_answer(cmd, "09099");
+        contact();
         log_event("teste fim a fim: CFe" + r.key);
         return sess + "|09000|" + message("09000") + "|||" + base64_encode(r.xml) + "|" + stamp +
                "|" + std::to_string(1000000 + ctx.number % 1000000).substr(1) + "|CFe" + r.key;
@@ -365,12 +412,14 @@ std::string Device::fiscal_sale(const Command& cmd, bool test) {
     if (state_.first_key.empty()) state_.first_key = r.key;
     state_.last_key = r.key;
     state_.last_cfe_time = ctx.now;
+    contact();
     log_event("CF-e emitido: CFe" + r.key);
     return sess + "|06000|0000|" + message("06000") + "|||" + base64_encode(r.xml) + "|" + stamp +
            "|CFe" + r.key + "|" + r.total + "|" + r.recipient + "|" + r.qr_signature;
 }
 
 std::string Device::cancellation(const Command& cmd) {
+    if (state_.blocked) return short_answer(cmd, "07003");
     IssueContext ctx = context(state_.counter + 1);
     Issued r = issue_cancellation(cmd.field(2), cmd.field(1), state_.last_sale, ctx);
     if (!r.code.empty()) return short_answer(cmd, r.code, r.rejection.c_str());
@@ -378,10 +427,13 @@ std::string Device::cancellation(const Command& cmd) {
     state_.last_sale.cancelled = true;
     state_.last_key = r.key;
     state_.last_cfe_time = ctx.now;
+    contact();
     log_event("CF-e cancelado: CFe" + state_.last_sale.key);
+    // The older firmware's answer lacks CPFCNPJValue.
+    std::string recipient = options_.cancel_answer_fields == 11 ? "" : r.recipient + "|";
     return cmd.session_field() + "|07000|0000|" + message("07000") + "|||" + base64_encode(r.xml) +
            "|" + local_time(ctx.now, "%Y%m%d%H%M%S") + "|CFe" + r.key + "|" + r.total + "|" +
-           r.qr_signature;
+           recipient + r.qr_signature;
 }
 
 std::string Device::status(const Command& cmd) {
@@ -398,6 +450,10 @@ std::string Device::status(const Command& cmd) {
     std::time_t now = clock();
     std::string last_time =
         state_.last_cfe_time ? local_time(state_.last_cfe_time, "%Y%m%d%H%M%S") : "";
+    // A state file of an older satemu has no last contact: activation was one.
+    std::time_t contact_time = state_.last_contact
+                                   ? state_.last_contact
+                                   : std::max(state_.activation_time, state_.last_cfe_time);
     std::time_t cert = state_.activation_time ? state_.activation_time : now;
     std::vector<std::string> f = {
         cmd.session_field(),
@@ -424,7 +480,7 @@ std::string Device::status(const Command& cmd) {
         state_.first_key,
         state_.last_key,
         last_time,
-        last_time,
+        contact_time ? local_time(contact_time, "%Y%m%d%H%M%S") : "",
         local_time(cert, "%Y%m%d"),
         plus_years(cert, 5),
         state_.blocked ? "2" : "0",

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,7 @@ struct DeviceState {
     std::string last_key;
     std::time_t last_cfe_time = 0;
     std::time_t activation_time = 0;
+    std::time_t last_contact = 0; // last contact with the tax authority (activation, sales, ...)
     std::vector<std::string> events;
     // Running counts of stores and event lines (in memory only), so that the state file
     // can append just what is new.
@@ -66,6 +68,25 @@ struct DeviceState {
 struct DeviceOptions {
     int status_wrong_code = 10001; // answer of 07 for a wrong code (some devices send 10099)
     bool unique_sessions = false;  // answer xx097 to a session number repeated among the last 100
+    int cancel_answer_fields =
+        12; // 11: the older firmware's cancellation answer, without CPFCNPJValue
+};
+
+class Device;
+
+// One command the device knows: its row of the command table.
+struct CommandRow {
+    const char* code; // "01".."15", "20"
+    int family;       // first two digits of its result codes
+    bool cccc;        // its answers carry the CCCC field after the result code
+    bool stored;      // it answers with a stored answer and is never stored itself
+    enum Gate {
+        Open,      // runs on any device
+        Activated, // needs an activated device (its own code checks follow)
+        Code,      // needs an activated device and the activation code
+    } gate;
+    int not_activated; // result (xx001 or xx002) on a device that was never activated
+    std::string (Device::*run)(const Command&);
 };
 
 class Device {
@@ -98,11 +119,30 @@ class Device {
     // One-line key=value summary.
     std::string summary() const;
 
+    // The row of a command code; null for a code the device does not know.
+    static const CommandRow* row_of(std::string_view code);
+
   private:
-    std::string dispatch(const Command& cmd, int family);
-    std::string fiscal_sale(const Command& cmd, bool test);
+    std::string dispatch(const Command& cmd, const CommandRow& row);
+    std::string activate(const Command& cmd);
+    std::string certificate(const Command& cmd);
+    std::string sale(const Command& cmd);
     std::string cancellation(const Command& cmd);
+    std::string query(const Command& cmd);
+    std::string end_to_end(const Command& cmd);
     std::string status(const Command& cmd);
+    std::string session_query(const Command& cmd);
+    std::string network(const Command& cmd);
+    std::string associate(const Command& cmd);
+    std::string update(const Command& cmd);
+    std::string logs(const Command& cmd);
+    std::string block(const Command& cmd);
+    std::string unblock(const Command& cmd);
+    std::string change_code(const Command& cmd);
+    std::string last_fiscal(const Command& cmd);
+    std::string fiscal_sale(const Command& cmd, bool test);
+    // Records a contact with the tax authority now (DH_ULTIMA of the status).
+    void contact();
     IssueContext context(long number);
     void changed();
 

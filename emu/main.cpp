@@ -94,6 +94,15 @@ const Option kOptions[] = {
          s.device.unique_sessions = true;
          return std::string();
      }},
+    {"--cancel-answer-fields", "N",
+     "fields of the cancellation answer: 12 (default, CPFCNPJValue before the QR-code "
+     "signature) or 11 (older firmware, without CPFCNPJValue)",
+     [](Settings& s, const char* v) {
+         long n = 0;
+         std::string e = parse_int(v, 11, 12, n);
+         s.device.cancel_answer_fields = static_cast<int>(n);
+         return e;
+     }},
     {"--state", "FILE",
      "keep the device state in FILE (saved after every change; loaded at start, where it takes "
      "precedence over --preset)",
@@ -162,7 +171,10 @@ void print_help() {
         "  taxpayer CNPJ     %s, IE %s, UF %s\n"
         "  software house    CNPJ %s\n"
         "  CNPJ value        %s%s\n"
-        "  signature (AC)    %s\n",
+        "  signature (AC)    %s\n"
+        "\nThe activation answers (04000, 04006) carry a fixed sample certificate signing "
+        "request,\n"
+        "not one of the device's own key.\n",
         preset::kActivationCode, preset::kEmergencyCode, preset::kTaxpayerCnpj, preset::kTaxpayerIe,
         preset::kUf, preset::kSoftwareHouseCnpj, preset::kSoftwareHouseCnpj, preset::kTaxpayerCnpj,
         preset::kSignature);

@@ -53,6 +53,7 @@ std::vector<std::pair<std::string, std::string>> scalars(const DeviceState& s) {
         {"last_key", s.last_key},
         {"last_cfe_time", n(s.last_cfe_time)},
         {"activation_time", n(s.activation_time)},
+        {"last_contact", n(s.last_contact)},
     };
 }
 
@@ -108,6 +109,8 @@ bool set_scalar(DeviceState& s, const std::string& key, const std::string& v) {
         s.last_cfe_time = static_cast<std::time_t>(num);
     else if (key == "activation_time")
         s.activation_time = static_cast<std::time_t>(num);
+    else if (key == "last_contact")
+        s.last_contact = static_cast<std::time_t>(num);
     // Other numeric keys are skipped, so that a file of a newer emulator still loads.
     return true;
 }
