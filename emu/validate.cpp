@@ -97,8 +97,7 @@ bool network_document(std::string_view xml) {
         return false;
     for (const char* name : {"lanIP", "lanMask", "lanGW", "lanDNS1", "lanDNS2"}) {
         std::string_view v = cfg.child_value(name);
-        bool needed = lan == "IPFIX" &&
-                      (std::string_view(name) == "lanIP" || std::string_view(name) == "lanMask");
+        bool needed = lan == "IPFIX" && std::string_view(name) == "lanIP";
         if ((needed || !v.empty()) && !dotted_quad(v)) return false;
     }
     return true;

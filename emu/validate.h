@@ -17,7 +17,7 @@ bool ac_signature(std::string_view text);
 // Four decimal numbers of 0..255 separated by dots.
 bool dotted_quad(std::string_view text);
 // The network configuration document: <config> with a known tipoInter and tipoLan and
-// every address given as a dotted quad (a fixed address needs lanIP and lanMask).
+// every address given as a dotted quad (a fixed address needs its lanIP).
 bool network_document(std::string_view xml);
 
 } // namespace satemu

@@ -1,6 +1,8 @@
 // The device model, frame assembly, fault rules and the state file, in-process.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <pugixml.hpp>
 
 #include "cfe.h"
@@ -47,6 +49,37 @@ struct DeviceModel : ::testing::Test {
     std::vector<std::string> fields(const std::string& text) { return split(run(text), '|'); }
     void expect_steps(const std::vector<Step>& steps) { ::expect_steps(dev, steps); }
 };
+
+// A self-signed certificate (DER, base64), as a taxpayer's certificate reaches the device.
+constexpr const char* kCertificate =
+    "MIIBgjCCASegAwIBAgIUdStI4RclZisHLCCM3W0BY+o2bhUwCgYIKoZIzj0EAwIwFjEUMBIGA1UEAwwLc2F0ZW11IHRl"
+    "c3QwHhcNMjYxMjA3MDIwMjQyWhcNMzYxMjA0MDIwMjQyWjAWMRQwEgYDVQQDDAtzYXRlbXUgdGVzdDBZMBMGByqGSM49"
+    "AgEGCCqGSM49AwEHA0IABKybA0X6Q9yzOOJ9MYWDmdluipBH5WJIzjTbBMVx2jGFXzy4bIjZ8vkoAo2SmQWLVFyh6FFk"
+    "73zlB/OoJKeDyT+jUzBRMB0GA1UdDgQWBBRhGDEpooFMcyNkMy23fqxObCyV7DAfBgNVHSMEGDAWgBRhGDEpooFMcyNk"
+    "My23fqxObCyV7DAPBgNVHRMBAf8EBTADAQH/MAoGCCqGSM49BAMCA0kAMEYCIQDpI2kjdl0YX6Wo/hQKshKtaTTkHXaq"
+    "tLP/ijOiBH803AIhANvhua3yqJdjADCQL91y6Bpb1R15LTrJZHy/1jkTE4IJ";
+
+// The device's state without the session store and the event log, which every command adds to.
+std::string settings_of(const Device& dev) {
+    DeviceState s = dev.state();
+    s.sessions.clear();
+    s.events.clear();
+    return serialize_state(s);
+}
+
+// The example sale with item `n` changed to `q` x `v` under `rule`, paying `second` with
+// its second means of payment (the first pays 20.00).
+std::string sale_with_item(int n, const char* rule, const char* q, const char* v,
+                           const std::string& second) {
+    std::string doc = sale_document();
+    size_t at = doc.find("<det nItem=\"" + std::to_string(n) + "\">");
+    for (auto [tag, value] : {std::pair{"<qCom>", q}, {"<vUnCom>", v}, {"<indRegra>", rule}}) {
+        size_t from = doc.find(tag, at) + std::strlen(tag);
+        doc.replace(from, doc.find('<', from) - from, value);
+    }
+    doc.replace(doc.find("<vMP>30.00"), 10, "<vMP>" + second);
+    return doc;
+}
 
 } // namespace
 
@@ -180,6 +213,9 @@ TEST(Faults, CountedRulesRunOutAndRulesCombine) {
 
 TEST(DeviceModelNew, ActivationFlow) {
     Device dev;
+    // The request of a 04000 answer, expected in the 04006 answer below as well.
+    const std::string kCsr =
+        split(Device().handle(*parse_command("|01|000001|1|c|47291583000110|35")), '|')[5];
     expect_steps(
         dev,
         {
@@ -188,24 +224,24 @@ TEST(DeviceModelNew, ActivationFlow) {
             {"|10|000003|x|0831749200015547291583000110|sig",
              "000003|13001|0000|Código de ativação inválido||"},
             {"|01|000004|1||47291583000110|35", "000004|04001|Erro na criação do certificado||"},
-            {"|01|000005|1|abcdefgh|4729158300011|35",
-             "000005|04002|SEFAZ não reconhece este SAT (CNPJ inválido)||"},
-            {"|01|000006|1|abcdefgh|47291583000110| 5", "000006|04000|Ativado corretamente|||"},
+            {"|01|000006|2|abcdefgh|47291583000110|35",
+             "000006|04006|CSR ICP-BRASIL criado com sucesso|||" + kCsr},
             {"|01|000007|1|abcdefgh|47291583000110|35", "000007|04003|SAT já ativado||"},
             {"|03|000008|abcdefgh|<CFe><infCFe><emit><CNPJ>47291583000110</CNPJ></emit></infCFe></"
              "CFe>",
              "000008|06003|0000|SAT não vinculado ao AC||"},
-            {"|10|000009|abcdefgh|0831749200015511111111111111|sig",
-             "000009|13004|0000|CNPJ da Software House ou do contribuinte diverge||"},
-            {"|10|000010|abcdefgh|083174920001554729158300011|sig",
-             "000010|13004|0000|CNPJ da Software House ou do contribuinte diverge||"},
-            {"|10|000011|abcdefgh|0831749200015547291583000110|sig",
+            {"|10|000011|abcdefgh|0831749200015547291583000110|" + std::string(preset::kSignature),
              "000011|13000|0000|Assinatura do AC Registrada||"},
         });
     EXPECT_TRUE(dev.state().activated);
-    EXPECT_EQ(dev.state().uf, "05");
+    EXPECT_EQ(dev.state().uf, "35");
     EXPECT_EQ(dev.state().sh_cnpj, "08317492000155");
-    EXPECT_EQ(dev.state().signature, "sig");
+    EXPECT_EQ(dev.state().signature, preset::kSignature);
+    // The activation answers carry a certificate signing request, base64 of its PEM text.
+    auto csr = base64_decode(kCsr);
+    ASSERT_TRUE(csr);
+    EXPECT_TRUE(csr->starts_with("-----BEGIN CERTIFICATE REQUEST-----\n")) << *csr;
+    EXPECT_TRUE(csr->ends_with("-----END CERTIFICATE REQUEST-----\n")) << *csr;
 }
 
 TEST_F(DeviceModel, WrongActivationCodeAnswersTheFamilyError) {
@@ -244,7 +280,6 @@ TEST(DeviceModelOptions, StatusWrongCodeAndUniqueSessions) {
 
 TEST_F(DeviceModel, BlockUnblockAndCodeChange) {
     expect_steps({
-        {"|14|000001|12345678", "000001|17003|Equipamento SAT não está bloqueado||"},
         {"|13|000002|12345678", "000002|16000|Equipamento SAT bloqueado com sucesso||"},
         {"|13|000003|12345678", "000003|16002|Equipamento SAT já está bloqueado||"},
         {"|03|000004|12345678|" + sale_document(),
@@ -314,10 +349,10 @@ TEST_F(DeviceModel, SaleIsStoredQueriedAndCancelled) {
     EXPECT_EQ(run("|04|000112|12345678|" + f[8] + "|<CFeCanc"),
               "000112|07007|1999|Erro de validação do conteúdo.||");
     std::vector<std::string> c = fields("|04|000113|12345678|" + f[8] + "|" + cancel_doc(f[8]));
-    ASSERT_EQ(c.size(), 11u);
+    ASSERT_EQ(c.size(), 12u);
     EXPECT_EQ(c[1], "07000");
     EXPECT_EQ(c[3], "Cupom cancelado com sucesso + conteúdo CF-eSAT cancelado.");
-    EXPECT_EQ(c[9], "47.87");
+    EXPECT_EQ(c[9] + "|" + c[10], "47.87|39053344705");
     EXPECT_NE(c[8], f[8]);
     auto canc = base64_decode(c[6]);
     ASSERT_TRUE(canc);
@@ -373,8 +408,6 @@ TEST_F(DeviceModel, StatusTestNetworkAndLog) {
     ASSERT_EQ(s.size(), 28u);
     EXPECT_EQ(s[5] + "|" + s[6], "900000001|DHCP");
     EXPECT_EQ(s[17], local_time(now, "%Y%m%d%H%M%S"));
-    EXPECT_EQ(run("|09|000002|12345678|<config><tipoLan>IPFIX"),
-              "000002|12002|Dados de rede inválidos||");
     EXPECT_EQ(run("|09|000003|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX</tipoLan>"
                   "<lanIP>010.000.000.009</lanIP></config>"),
               "000003|12000|Rede Configurada||");
@@ -395,7 +428,7 @@ TEST_F(DeviceModel, StatusTestNetworkAndLog) {
     ASSERT_TRUE(log);
     EXPECT_NE(log->find("|SAT|info|comando 09 sessao 000003 resultado 12000\n"), std::string::npos);
     EXPECT_EQ(run("|11|000008|12345678"), "000008|14000|Software Atualizado com Sucesso||");
-    EXPECT_EQ(run("|02|000009|12345678|cert"),
+    EXPECT_EQ(run("|02|000009|12345678|" + std::string(kCertificate)),
               "000009|05000|Certificado transmitido com sucesso||");
 }
 
@@ -438,4 +471,129 @@ TEST_F(DeviceModel, StateFileJournalReplaysToTheSameState) {
     for (const char* bad : {"", "other\n", "satemu-state 1\nnoequals\n",
                             "satemu-state 1\nsession=x y\n", "satemu-state 1\ncode=\\x4\n"})
         EXPECT_FALSE(parse_state(bad, none, error)) << bad;
+}
+
+// ---- what a real device refuses or answers ------------------------------------------
+
+TEST(DeviceModelInput, RefusalsAnswerTheirCodeAndChangeNothing) {
+    const std::string sig = preset::kSignature;
+    const std::string fixed = "<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX</tipoLan>";
+    struct Case {
+        bool activated;
+        std::string command;  // after the session number
+        const char* expected; // code|text
+    } cases[] = {
+        {false, "|01|1|c|47291583000111|35", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
+        {false, "|01|1|c|47291583000110|36", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
+        {false, "|01|1|c|47291583000110| 5", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
+        {true, "|02|12345678|xx", "05003|Certificado inválido"},
+        {true, "|02|12345678|" + base64_encode("-----BEGIN CERTIFICATE-----\nxx\n"),
+         "05003|Certificado inválido"},
+        {true, "|10|12345678|0831749200015547291583000110|abc",
+         "13003|Assinatura fora do padrão especificado"},
+        {true, "|10|12345678|0831749200015547291583000110|" + sig.substr(0, 343) + "*",
+         "13003|Assinatura fora do padrão especificado"},
+        {true, "|10|12345678|0831749200015511222333000181|" + sig,
+         "13007|CNPJ do contribuinte difere daquele constante da parametrização de uso"},
+        {true, "|10|12345678|0831749200015047291583000110|" + sig,
+         "13004|Erro de validação do conteúdo"},
+        {true, "|09|12345678|" + fixed + "<lanIP>999.1.1.1</lanIP><lanMask>255.255.255.0</lanMask>",
+         "12002|Dados fora do padrão a ser informado"},
+        {true, "|09|12345678|" + fixed + "<lanIP>10.0.0</lanIP><lanMask>255.255.255.0</lanMask>",
+         "12002|Dados fora do padrão a ser informado"},
+        {true, "|09|12345678|" + fixed + "<lanMask>255.255.255.0</lanMask></config>",
+         "12002|Dados fora do padrão a ser informado"},
+        {true, "|09|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>FIXO</tipoLan></config>",
+         "12002|Dados fora do padrão a ser informado"},
+        {true, "|09|12345678|<rede><tipoInter>ETHE</tipoInter><tipoLan>DHCP</tipoLan></rede>",
+         "12002|Dados fora do padrão a ser informado"},
+        {true, "|14|12345678", "17005|SAT já desbloqueado"},
+    };
+    for (const auto& c : cases) {
+        Device dev;
+        if (c.activated) dev.apply_preset("12345678");
+        std::string before = settings_of(dev);
+        std::string command = c.command.substr(0, 3) + "|000001" + c.command.substr(3);
+        std::vector<std::string> f = split(dev.handle(*parse_command(command + "|\x03")), '|');
+        ASSERT_GE(f.size(), 5u) << command;
+        EXPECT_EQ(f[1] + "|" + f[f.size() - 3], c.expected) << command;
+        EXPECT_EQ(settings_of(dev), before) << command;
+    }
+}
+
+// indRegra T truncates an item's value and the amounts computed from it; A rounds half up.
+TEST_F(DeviceModel, TruncationRuleOfAnItem) {
+    struct Case {
+        int item;
+        const char *rule, *q, *v;
+        const char *v_prod, *v_icms, *v_cfe, *second;
+    } cases[] = {
+        {3, "T", "0.3500", "39.90", "13.96", "", "47.86", "27.86"},
+        {3, "A", "0.3500", "39.90", "13.97", "", "47.87", "27.87"},
+        {1, "T", "3.0000", "2.555", "7.66", "1.37", "30.53", "10.53"},
+        {2, "T", "1.5000", "8.97", "13.45", "1.61", "52.42", "32.42"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> f =
+            fields("|03|000001|12345678|" + sale_with_item(c.item, c.rule, c.q, c.v, c.second));
+        ASSERT_EQ(f.size(), 12u) << f[1] << f[2];
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(base64_decode(f[6]).value().c_str()));
+        pugi::xml_node inf = doc.child("CFe").child("infCFe");
+        pugi::xml_node det =
+            inf.find_child_by_attribute("det", "nItem", std::to_string(c.item).c_str());
+        EXPECT_STREQ(det.child("prod").child_value("vProd"), c.v_prod) << c.q << " x " << c.v;
+        EXPECT_STREQ(det.child("prod").child_value("vItem"), c.v_prod);
+        EXPECT_STREQ(det.child("imposto").child("ICMS").child("ICMS00").child_value("vICMS"),
+                     c.v_icms);
+        EXPECT_EQ(f[9], c.v_cfe);
+        EXPECT_STREQ(inf.child("pgto").child_value("vTroco"), "0.00");
+    }
+}
+
+TEST_F(DeviceModel, SubtotalDiscountIsSpreadOverTheItems) {
+    std::string sale = sale_document();
+    sale.replace(sale.find("<vCFeLei12741>"), 14,
+                 "<DescAcrEntr><vDescSubtot>1.00</vDescSubtot></DescAcrEntr><vCFeLei12741>");
+    std::vector<std::string> f = fields("|03|000001|12345678|" + sale);
+    ASSERT_EQ(f.size(), 12u) << f[1] << f[2];
+    EXPECT_EQ(f[9], "46.87");
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(base64_decode(f[6]).value().c_str()));
+    std::string shares;
+    for (pugi::xml_node det : doc.child("CFe").child("infCFe").children("det"))
+        shares += std::string(det.child("prod").child_value("vRatDesc")) + " ";
+    EXPECT_EQ(shares, "0.52 0.19 0.29 "); // 25.00, 8.90 and 13.97 of 47.87
+}
+
+// DH_ULTIMA (field 25) from the activation on, moved by later contacts; DH_CFE and the
+// keys once there is a CF-e.
+TEST(DeviceModelNew, StatusBeforeAndAfterTheFirstSale) {
+    Device dev;
+    std::time_t now = 1800000000;
+    dev.clock = [&now] { return now; };
+    auto stamp = [](std::time_t t) { return local_time(t, "%Y%m%d%H%M%S"); };
+    const std::string sig = preset::kSignature;
+    struct Step {
+        std::string command;                 // run 60 s after the previous step, then the status
+        std::time_t dh_cfe_at, dh_ultima_at; // seconds after the start; -1: empty
+    } steps[] = {
+        {"|01|000001|1|12345678|47291583000110|35", -1, 60},
+        {"|10|000002|12345678|0831749200015547291583000110|" + sig, -1, 120},
+        {"|13|000003|12345678", -1, 120},
+        {"|14|000004|12345678", -1, 120},
+        {"|03|000005|12345678|" + sale_document(), 300, 300},
+    };
+    const std::time_t start = now;
+    for (const auto& s : steps) {
+        now += 60;
+        std::string answer = dev.handle(*parse_command(s.command + "|\x03"));
+        std::vector<std::string> f =
+            split(dev.handle(*parse_command("|07|000009|12345678|\x03")), '|');
+        ASSERT_EQ(f.size(), 28u) << answer;
+        EXPECT_EQ(f[23], s.dh_cfe_at < 0 ? "" : stamp(start + s.dh_cfe_at)) << s.command;
+        EXPECT_EQ(f[24], stamp(start + s.dh_ultima_at)) << s.command;
+        std::string key = s.dh_cfe_at < 0 ? "" : dev.state().last_sale.key;
+        EXPECT_EQ(f[20] + f[21] + f[22], key + key + key);
+    }
 }
