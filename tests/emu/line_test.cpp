@@ -218,31 +218,3 @@ TEST(EmulatorProcess, RefusesBadOptionsAndDocumentsEveryOption) {
           "--fault", "--help", "47291583000110", "08317492000155"})
         EXPECT_NE(text.find(opt), std::string::npos) << opt;
 }
-
-// The cancellation answer: twelve fields with the buyer's CPF, or the older firmware's eleven
-// without it; the last fiscal session returns the same text.
-TEST(EmulatorProcess, CancellationAnswerFields) {
-    struct Case {
-        std::vector<std::string> args;
-        size_t fields;
-        const char* recipient; // field 10, null: not there
-    } cases[] = {
-        {{"--preset", "active"}, 12, "39053344705"},
-        {{"--preset", "active", "--cancel-answer-fields", "11"}, 11, nullptr},
-    };
-    for (const auto& c : cases) {
-        Emulator emu(c.args);
-        ASSERT_FALSE(emu.device().empty());
-        std::string key = field(answer(emu.device(), kSale + sale_document()), 8);
-        std::string canc =
-            answer(emu.device(), "|04|000101|12345678|" + key + "|" + emutest::cancel_doc(key));
-        auto f = testsupport::split_fields(canc);
-        ASSERT_EQ(f.size(), c.fields) << canc;
-        EXPECT_EQ(f[1] + "|" + f[9], "07000|47.87");
-        if (c.recipient) {
-            EXPECT_EQ(f[10], c.recipient);
-        }
-        EXPECT_EQ(f.back().size(), 344u); // the QR-code signature comes last
-        EXPECT_EQ(answer(emu.device(), "|20|000102|12345678"), canc);
-    }
-}

@@ -238,10 +238,9 @@ TEST(DeviceModelNew, ActivationFlow) {
     EXPECT_EQ(dev.state().sh_cnpj, "08317492000155");
     EXPECT_EQ(dev.state().signature, preset::kSignature);
     // The activation answers carry a certificate signing request, base64 of its PEM text.
-    auto csr = base64_decode(kCsr);
-    ASSERT_TRUE(csr);
-    EXPECT_TRUE(csr->starts_with("-----BEGIN CERTIFICATE REQUEST-----\n")) << *csr;
-    EXPECT_TRUE(csr->ends_with("-----END CERTIFICATE REQUEST-----\n")) << *csr;
+    std::string csr = base64_decode(kCsr).value_or("");
+    EXPECT_TRUE(csr.starts_with("-----BEGIN CERTIFICATE REQUEST-----\n"));
+    EXPECT_TRUE(csr.ends_with("-----END CERTIFICATE REQUEST-----\n"));
 }
 
 TEST_F(DeviceModel, WrongActivationCodeAnswersTheFamilyError) {
@@ -276,6 +275,17 @@ TEST(DeviceModelOptions, StatusWrongCodeAndUniqueSessions) {
                           // The session queries repeat the number of the session they ask about.
                           {"|08|000002|12345678|000002", "000002|08000|SAT em operação||"},
                       });
+}
+
+TEST(DeviceModelOptions, OlderFirmwareCancellationAnswerHasElevenFields) {
+    Device dev({.cancel_answer_fields = 11});
+    dev.apply_preset("12345678");
+    std::string key =
+        split(dev.handle(*parse_command("|03|000001|12345678|" + sale_document())), '|')[8];
+    std::vector<std::string> c = split(
+        dev.handle(*parse_command("|04|000002|12345678|" + key + "|" + cancel_doc(key))), '|');
+    ASSERT_EQ(c.size(), 11u);
+    EXPECT_EQ(c[1] + "|" + c[9] + "|" + std::to_string(c[10].size()), "07000|47.87|344");
 }
 
 TEST_F(DeviceModel, BlockUnblockAndCodeChange) {
@@ -476,37 +486,36 @@ TEST_F(DeviceModel, StateFileJournalReplaysToTheSameState) {
 // ---- what a real device refuses or answers ------------------------------------------
 
 TEST(DeviceModelInput, RefusalsAnswerTheirCodeAndChangeNothing) {
-    const std::string sig = preset::kSignature;
-    const std::string fixed = "<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX</tipoLan>";
+    const std::string sig = preset::kSignature, assoc = "|10|12345678|08317492000155";
+    const std::string fixed = "|09|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX"
+                              "</tipoLan><lanMask>255.255.255.0</lanMask>";
+    const char* k04002 = "04002|SEFAZ não reconhece este SAT (CNPJ inválido)";
+    const char* k12002 = "12002|Dados fora do padrão a ser informado";
+    const char* k13003 = "13003|Assinatura fora do padrão especificado";
     struct Case {
         bool activated;
         std::string command;  // after the session number
         const char* expected; // code|text
     } cases[] = {
-        {false, "|01|1|c|47291583000111|35", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
-        {false, "|01|1|c|47291583000110|36", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
-        {false, "|01|1|c|47291583000110| 5", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
+        {false, "|01|1|c|47291583000111|35", k04002},
+        {false, "|01|1|c|47291583000110|36", k04002},
+        {false, "|01|1|c|47291583000110| 5", k04002},
         {true, "|02|12345678|xx", "05003|Certificado inválido"},
         {true, "|02|12345678|" + base64_encode("-----BEGIN CERTIFICATE-----\nxx\n"),
          "05003|Certificado inválido"},
-        {true, "|10|12345678|0831749200015547291583000110|abc",
-         "13003|Assinatura fora do padrão especificado"},
-        {true, "|10|12345678|0831749200015547291583000110|" + sig.substr(0, 343) + "*",
-         "13003|Assinatura fora do padrão especificado"},
-        {true, "|10|12345678|0831749200015511222333000181|" + sig,
+        {true, assoc + "47291583000110|abc", k13003},
+        {true, assoc + "47291583000110|" + sig.substr(0, 343) + "*", k13003},
+        {true, assoc + "11222333000181|" + sig,
          "13007|CNPJ do contribuinte difere daquele constante da parametrização de uso"},
         {true, "|10|12345678|0831749200015047291583000110|" + sig,
          "13004|Erro de validação do conteúdo"},
-        {true, "|09|12345678|" + fixed + "<lanIP>999.1.1.1</lanIP><lanMask>255.255.255.0</lanMask>",
-         "12002|Dados fora do padrão a ser informado"},
-        {true, "|09|12345678|" + fixed + "<lanIP>10.0.0</lanIP><lanMask>255.255.255.0</lanMask>",
-         "12002|Dados fora do padrão a ser informado"},
-        {true, "|09|12345678|" + fixed + "<lanMask>255.255.255.0</lanMask></config>",
-         "12002|Dados fora do padrão a ser informado"},
+        {true, fixed + "<lanIP>999.1.1.1</lanIP></config>", k12002},
+        {true, fixed + "<lanIP>10.0.0</lanIP></config>", k12002},
+        {true, fixed + "</config>", k12002},
         {true, "|09|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>FIXO</tipoLan></config>",
-         "12002|Dados fora do padrão a ser informado"},
+         k12002},
         {true, "|09|12345678|<rede><tipoInter>ETHE</tipoInter><tipoLan>DHCP</tipoLan></rede>",
-         "12002|Dados fora do padrão a ser informado"},
+         k12002},
         {true, "|14|12345678", "17005|SAT já desbloqueado"},
     };
     for (const auto& c : cases) {
@@ -572,7 +581,6 @@ TEST(DeviceModelNew, StatusBeforeAndAfterTheFirstSale) {
     Device dev;
     std::time_t now = 1800000000;
     dev.clock = [&now] { return now; };
-    auto stamp = [](std::time_t t) { return local_time(t, "%Y%m%d%H%M%S"); };
     const std::string sig = preset::kSignature;
     struct Step {
         std::string command;                 // run 60 s after the previous step, then the status
@@ -587,12 +595,11 @@ TEST(DeviceModelNew, StatusBeforeAndAfterTheFirstSale) {
     const std::time_t start = now;
     for (const auto& s : steps) {
         now += 60;
-        std::string answer = dev.handle(*parse_command(s.command + "|\x03"));
-        std::vector<std::string> f =
-            split(dev.handle(*parse_command("|07|000009|12345678|\x03")), '|');
-        ASSERT_EQ(f.size(), 28u) << answer;
-        EXPECT_EQ(f[23], s.dh_cfe_at < 0 ? "" : stamp(start + s.dh_cfe_at)) << s.command;
-        EXPECT_EQ(f[24], stamp(start + s.dh_ultima_at)) << s.command;
+        dev.handle(*parse_command(s.command));
+        std::vector<std::string> f = split(dev.handle(*parse_command("|07|000009|12345678")), '|');
+        ASSERT_EQ(f.size(), 28u) << s.command;
+        EXPECT_EQ(f[23], s.dh_cfe_at < 0 ? "" : local_time(start + s.dh_cfe_at, "%Y%m%d%H%M%S"));
+        EXPECT_EQ(f[24], local_time(start + s.dh_ultima_at, "%Y%m%d%H%M%S")) << s.command;
         std::string key = s.dh_cfe_at < 0 ? "" : dev.state().last_sale.key;
         EXPECT_EQ(f[20] + f[21] + f[22], key + key + key);
     }
