@@ -80,6 +80,10 @@ long peak_rss_kib();
 // (over a private /var when the machine has no such folder). False with the
 // reason in `why` when no namespace can be made.
 bool enter_halvex(const std::string& dir, std::string& why);
+// A private mount namespace with an empty tmpfs on /run/lock, so that the
+// library's device lock files never reach the machine's folder. False (and
+// why) where no namespace can be made.
+bool private_run_lock(std::string& why);
 
 std::string temp_dir(const char* tag);
 void remove_tree(const std::string& dir);

@@ -1,5 +1,6 @@
 // The command exchange: sending a command, receiving its answer into BC, the
 // command buffer and the single exchange that every SAT function runs.
+#include "device_lock.h"
 #include "sat_internal.h"
 
 #include <algorithm>
@@ -172,6 +173,11 @@ int send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
                  std::initializer_list<Field> fields, const char* label) noexcept {
     // The deadline covers opening the device, sending and receiving.
     set_deadline(r.timeout);
+    // Another process may hold the device: wait for it within the deadline, then
+    // give the exchange its whole time. Not had in time: nothing is sent.
+    DeviceHold device(Tempo_Tout);
+    if (!device) return -1;
+    if (device.waited()) set_deadline(r.timeout);
     if (!cmd.format(r, numeroSessao, fields)) return -1;
     if (ModoDebug == 1) {
         char own[64];

@@ -1,6 +1,7 @@
 // ConsultarStatusOperacional (with the 10099 -> 10001 substitution) and the two
 // session queries, which repeat their exchange while the device is busy or the
 // exchange fails.
+#include "device_lock.h"
 #include "sat_internal.h"
 
 #include <cstdio>
@@ -31,7 +32,10 @@ char* query_attempts(const sat::Row& r, int numeroSessao, std::initializer_list<
     {
         sat::CommandBuffer cmd;
         int tentativa = 1;
-        while (tentativa <= NumTent) {
+        // Held for every attempt and pause (see the sale's loop).
+        sat::DeviceHold device(sat::deadline_after(r.timeout));
+        if (!device) sat::write_busy(r, numeroSessao);
+        while (device && tentativa <= NumTent) {
             sat::console("%s -> Tentativa: %d\n", r.name, tentativa);
             sat::log_number(attempt_log, tentativa);
             if (sat::send_receive(r, numeroSessao, cmd, fields) != 0) {

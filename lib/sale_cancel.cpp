@@ -6,6 +6,7 @@
 // very session ("|08|") and returns it when the device has one of the command's
 // family; only otherwise is the command sent again. When the device answered that
 // it is busy, it did not take the command, and later attempts resend it directly.
+#include "device_lock.h"
 #include "sat_internal.h"
 
 #include <unistd.h>
@@ -113,6 +114,9 @@ enum class Sent {
 Sent send_command(const sat::Row& r, int numeroSessao, sat::CommandBuffer& cmd,
                   std::initializer_list<Field> fields, const char* label) {
     sat::set_deadline(r.timeout);
+    sat::DeviceHold device(Tempo_Tout); // see send_receive
+    if (!device) return Sent::NotSent;
+    if (device.waited()) sat::set_deadline(r.timeout);
     if (!cmd.format(r, numeroSessao, fields)) return Sent::NotSent;
     sat::log(label, cmd.text() + 4);
     if (EnviaParaSat(cmd.text()) != 0) return Sent::NotSent;
@@ -135,6 +139,10 @@ char* run_attempts(const RetryKind& k, int numeroSessao, const char* codigoDeAti
         // Set once the device has said it is busy: it did not take the command,
         // so it is resent without asking for a stored answer first.
         bool retransmissao = false;
+        // Held for every attempt and pause, as the call lock is. Another process
+        // that keeps the device past the command's deadline: busy, nothing sent.
+        sat::DeviceHold device(sat::deadline_after(r.timeout));
+        if (!device) sat::write_busy(r, numeroSessao);
 
         // Sends the command and classifies what came back; a cancellation answer
         // that ends the call is repaired here.
@@ -157,7 +165,7 @@ char* run_attempts(const RetryKind& k, int numeroSessao, const char* codigoDeAti
 
         // NumTent and TmpTent are read at every check: SetDriver or the settings
         // file read inside the first send may change them during the call.
-        while (tentativa <= NumTent) {
+        while (device && tentativa <= NumTent) {
             sat::console("%s -> Tentativa: %d\n", r.name, tentativa);
             sat::log_number(k.attempt_log, tentativa);
 

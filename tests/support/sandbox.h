@@ -15,9 +15,10 @@ namespace testsupport {
 std::string make_temp_dir(const char* tag = "sat");
 
 // Enters a private mount namespace (as root; otherwise a user namespace with a
-// mount namespace) and mounts `dir` at /var/torvane_halvex. Returns false and
-// the reason in `why` where no namespace can be made. Call it before any
-// thread starts.
+// mount namespace), mounts `dir` at /var/torvane_halvex and a private empty
+// tmpfs on /run/lock (where the library keeps its device lock files). Returns
+// false and the reason in `why` where no namespace can be made. Call it before
+// any thread starts.
 bool enter_halvex_sandbox(const std::string& dir, std::string& why);
 
 // Enters a private mount namespace (a user namespace too when not root) with
