@@ -1,4 +1,4 @@
-// Reading the library's answers: fields, base64, the receipt printers and the
+// Reading the library's answers: fields, the receipt printers and the
 // handling of the answers that satcli does more with than print.
 #pragma once
 
@@ -15,18 +15,6 @@ std::string_view campo(std::string_view resposta, int k);
 // Copies field `k` into `buf` of `tamanho` bytes, always terminated; a longer
 // field is cut to tamanho - 1 characters.
 void copia_campo(std::string_view resposta, int k, char* buf, std::size_t tamanho);
-
-// Decodes `tamanho` characters of base64 into `saida` (capacity `capacidade`
-// bytes, terminator included). Line feeds are skipped and '=' ends the data.
-// Returns 0 when all input was decoded, 1 when it stopped at an invalid
-// character or for lack of room; either way the output is terminated and
-// `produzidos`, when given, receives the number of bytes decoded.
-int base64decode(const char* texto, std::size_t tamanho, char* saida, std::size_t capacidade,
-                 std::size_t* produzidos = nullptr);
-
-// Encodes `n` bytes as base64 text with padding into `saida`. Returns 0 when
-// the text and its terminator fit in `capacidade` bytes, 1 otherwise.
-int base64encode(const unsigned char* dados, std::size_t n, char* saida, std::size_t capacidade);
 
 // Print the access key (field 8) and the decoded document (field 6) of a sale
 // or cancellation answer, success or not. Always 0.

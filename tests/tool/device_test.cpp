@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base64.h"
 #include "answers.h"
 #include "emulator.h"
 #include "process.h"
@@ -37,7 +38,7 @@ std::string cod(const std::string& c = kCodigo) {
 std::string decodifica(std::string_view texto) {
     std::vector<char> out(texto.size() + 1);
     std::size_t n = 0;
-    satcli::base64decode(texto.data(), texto.size(), out.data(), out.size(), &n);
+    torvane::base64_decode(texto.data(), texto.size(), out.data(), out.size(), &n);
     return std::string(out.data(), n);
 }
 
