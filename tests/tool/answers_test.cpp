@@ -104,7 +104,7 @@ TEST(Fields, NumberedFromZeroAndEmptyBeyondTheLast) {
         {"semBarra", 1, ""},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(campo(c.resposta, c.k), c.esperado) << c.resposta << " field " << c.k;
+        EXPECT_EQ(field(c.resposta, c.k), c.esperado) << c.resposta << " field " << c.k;
 }
 
 TEST(Fields, LongFieldsAreCutToTheirBuffer) {
@@ -112,10 +112,10 @@ TEST(Fields, LongFieldsAreCutToTheirBuffer) {
     std::string resposta = "1|" + longo + "|x";
     char buf[129];
     std::memset(buf, 'X', sizeof buf);
-    copia_campo(resposta, 1, buf, sizeof buf);
+    copy_field(resposta, 1, buf, sizeof buf);
     EXPECT_EQ(std::string(buf), std::string(128, 'm'));
     char codigo[10];
-    copia_campo("1|0600012345678|x", 1, codigo, sizeof codigo);
+    copy_field("1|0600012345678|x", 1, codigo, sizeof codigo);
     EXPECT_STREQ(codigo, "060001234");
 }
 
@@ -146,7 +146,7 @@ TEST(Printers, FramesShowWhatTheAnswerHas) {
     };
     for (const auto& c : casos) {
         Captura cap;
-        EXPECT_EQ((c.canc ? TrataCFeCanc : TrataCFe)(c.resposta.c_str(), cap.file()), 0);
+        EXPECT_EQ((c.canc ? print_cfe_canc : print_cfe)(c.resposta.c_str(), cap.file()), 0);
         EXPECT_EQ(cap.texto(), moldura(c.canc ? "CFeCanc" : "CFe", c.chave, c.doc)) << c.resposta;
     }
 }
@@ -165,7 +165,7 @@ TEST(Printers, LastFiscalSessionPicksTheDecoderByCode) {
     };
     for (const auto& c : casos) {
         Captura cap;
-        trata_ultima_sessao_fiscal(c.resposta.c_str(), cap.file());
+        handle_ultima_sessao_fiscal(c.resposta.c_str(), cap.file());
         EXPECT_EQ(cap.texto(), c.esperado) << c.resposta;
     }
 }
@@ -187,7 +187,7 @@ struct Extracao {
     std::string arquivo() const { return dir + "/log_sat.txt"; }
     void roda(const std::string& resposta) {
         Captura o, e;
-        status = trata_extrair_logs(resposta.c_str(), o.file(), e.file(), arquivo().c_str());
+        status = handle_extrair_logs(resposta.c_str(), o.file(), e.file(), arquivo().c_str());
         out = o.texto();
         err = e.texto();
     }
