@@ -28,41 +28,50 @@ char* set_serial(const char* value) {
     return kOk;
 }
 
-char* set_attempts(const char* value) {
-    if (std::strlen(value) != 2) {
-        NumTent = 1;
-        sat::log("(SetDriver)N_TENT: valor inválido", " ");
-        return kError;
-    }
-    int n = std::atoi(value);
-    if (n <= 0) {
-        NumTent = 1;
-        sat::log("(SetDriver)Num. de tentativas de transmissão de cupons redefinido para valor "
-                 "mínimo: 1",
-                 " ");
-        return kError;
-    }
-    NumTent = n;
-    sat::log("(SetDriver)Num. de tentativas de transmissão de cupons redefinido para: ", value);
-    return kOk;
-}
+// N_TENT and TMP_TENT: a number of exactly two characters, refused at or below
+// `floor` (the setting then takes `floor_value`).
+struct Count {
+    int* setting;
+    int invalid_value; // after a value that is not two characters
+    const char* invalid_log;
+    int floor;
+    int floor_value;
+    const char* floor_log;
+    const char* set_log; // followed by the value
+};
 
-char* set_pause(const char* value) {
+constexpr Count kAttempts{
+    &NumTent,
+    1,
+    "(SetDriver)N_TENT: valor inválido",
+    0,
+    1,
+    "(SetDriver)Num. de tentativas de transmissão de cupons redefinido para valor mínimo: 1",
+    "(SetDriver)Num. de tentativas de transmissão de cupons redefinido para: "};
+
+constexpr Count kPause{
+    &TmpTent,
+    6,
+    "(SetDriver)TMP_TENT: valor inválido",
+    2,
+    3,
+    "(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para valor mínimo: 3",
+    "(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para: "};
+
+char* set_count(const Count& c, const char* value) {
     if (std::strlen(value) != 2) {
-        TmpTent = 6;
-        sat::log("(SetDriver)TMP_TENT: valor inválido", " ");
+        *c.setting = c.invalid_value;
+        sat::log(c.invalid_log, " ");
         return kError;
     }
-    int n = std::atoi(value);
-    if (n <= 2) {
-        TmpTent = 3;
-        sat::log("(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para "
-                 "valor mínimo: 3",
-                 " ");
+    const int n = std::atoi(value);
+    if (n <= c.floor) {
+        *c.setting = c.floor_value;
+        sat::log(c.floor_log, " ");
         return kError;
     }
-    TmpTent = n;
-    sat::log("(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para: ", value);
+    *c.setting = n;
+    sat::log(c.set_log, value);
     return kOk;
 }
 
@@ -124,8 +133,8 @@ constexpr Keyword kKeywords[] = {
     {"LOCK", 4, [](const char* v) { return apply(kLock, v); }},
     {"RET_10001", 4, [](const char* v) { return apply(kRet10001, v); }},
     {"DEBUG", 5, [](const char* v) { return apply(kDebug, v); }},
-    {"N_TENT", 6, set_attempts},
-    {"TMP_TENT", 7, set_pause},
+    {"N_TENT", 6, [](const char* v) { return set_count(kAttempts, v); }},
+    {"TMP_TENT", 7, [](const char* v) { return set_count(kPause, v); }},
     {"VERSAO", 6, version},
 };
 
