@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include "frame.h"
+
 #include "sandbox.h"
 
 #include <fcntl.h>
@@ -25,8 +27,6 @@
 namespace bench {
 
 namespace {
-
-constexpr char kEtx = 0x03;
 
 std::vector<pid_t> running; // emulators started and not yet ended
 
@@ -193,7 +193,7 @@ long RawLine::read_answer(char* buf, std::size_t cap, double timeout_s, double* 
         if (n <= 0) return -1;
         if (got == 0 && first_byte) *first_byte = now();
         got += static_cast<std::size_t>(n);
-        if (buf[got - 1] == kEtx) return static_cast<long>(got);
+        if (buf[got - 1] == satemu::kEtx) return static_cast<long>(got);
     }
     return -1;
 }
@@ -201,7 +201,7 @@ long RawLine::read_answer(char* buf, std::size_t cap, double timeout_s, double* 
 std::string frame(std::string_view command) {
     std::string f(command);
     f += '|';
-    f += kEtx;
+    f += satemu::kEtx;
     return f;
 }
 
@@ -291,35 +291,6 @@ std::string random_bytes(std::size_t n, std::uint32_t seed) {
         x ^= x >> 17;
         x ^= x << 5;
         c = static_cast<char>(x >> 24);
-    }
-    return out;
-}
-
-std::string base64(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
-                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]))
-                              << 8 |
-                          static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[v >> 18 & 63];
-        out += kAlphabet[v >> 12 & 63];
-        out += kAlphabet[v >> 6 & 63];
-        out += kAlphabet[v & 63];
-    }
-    std::size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        if (rest == 2)
-            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-        out += kAlphabet[v >> 18 & 63];
-        out += kAlphabet[v >> 12 & 63];
-        out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';
-        out += '=';
     }
     return out;
 }

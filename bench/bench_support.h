@@ -92,7 +92,5 @@ std::string read_file(const std::string& path);
 
 // Deterministic pseudo-random bytes.
 std::string random_bytes(std::size_t n, std::uint32_t seed);
-// Standard base64 with padding and no line breaks.
-std::string base64(std::string_view bytes);
 
 } // namespace bench

@@ -2,25 +2,12 @@
 
 #include <sys/time.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 
 namespace satemu {
 
 namespace {
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-constexpr std::array<int8_t, 256> make_reverse() {
-    std::array<int8_t, 256> r{};
-    for (auto& v : r)
-        v = -1;
-    for (int i = 0; i < 64; ++i)
-        r[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
-    return r;
-}
-constexpr auto kReverse = make_reverse();
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -28,49 +15,6 @@ int hex_value(char c) {
     return -1;
 }
 } // namespace
-
-std::string base64_encode(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) |
-                     uint8_t(bytes[i + 2]);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
-        if (rest == 2) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
-std::optional<std::string> base64_decode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    uint32_t acc = 0;
-    int bits = 0;
-    for (char c : text) {
-        if (c == '=' || c == '\n' || c == '\r' || c == ' ') continue;
-        int v = kReverse[static_cast<unsigned char>(c)];
-        if (v < 0) return std::nullopt;
-        acc = (acc << 6) | uint32_t(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((acc >> bits) & 0xFF);
-        }
-    }
-    return out;
-}
 
 std::string escape_bytes(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -1,6 +1,8 @@
 // Small text helpers shared by the emulator: base64, byte escaping, local time.
 #pragma once
 
+#include "base64.h"
+
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -10,9 +12,9 @@
 
 namespace satemu {
 
-std::string base64_encode(std::string_view bytes);
-// Decodes standard base64 (padding optional, whitespace skipped); nullopt on a bad character.
-std::optional<std::string> base64_decode(std::string_view text);
+// The project's one base64 (base64/base64.h).
+using torvane::base64_decode;
+using torvane::base64_encode;
 
 // Bytes below 0x20, 0x7F and backslash become \xHH; everything else is kept as is,
 // so UTF-8 texts stay readable.

@@ -68,8 +68,10 @@ bool x509_certificate(std::string_view text) {
 
 bool ac_signature(std::string_view text) {
     if (text.size() != 344) return false;
+    // The decoder stops at the first '=', so only the canonical text of 256
+    // bytes counts: nothing may follow the padding.
     auto bytes = base64_decode(text);
-    return bytes && bytes->size() == 256;
+    return bytes && bytes->size() == 256 && base64_encode(*bytes) == text;
 }
 
 bool dotted_quad(std::string_view text) {

@@ -42,14 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     const auto fields = split_fields(answer);
     for (int k = -1; k < static_cast<int>(fields.size()) + 2; ++k) {
-        const std::string_view got = satcli::campo(answer, k);
+        const std::string_view got = satcli::field(answer, k);
         const std::string want = k >= 0 && k < static_cast<int>(fields.size())
                                      ? fields[static_cast<std::size_t>(k)]
                                      : "";
         if (got != want) std::abort();
-        // copia_campo into a buffer of exactly `room` bytes: cut, terminated, never past it.
+        // copy_field into a buffer of exactly `room` bytes: cut, terminated, never past it.
         std::vector<char> buf(room);
-        satcli::copia_campo(answer, k, room ? buf.data() : nullptr, room);
+        satcli::copy_field(answer, k, room ? buf.data() : nullptr, room);
         if (room > 0) {
             const std::size_t n = strnlen(buf.data(), room);
             if (n == room || want.compare(0, n, buf.data(), n) != 0) std::abort();
@@ -59,11 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
 
     std::FILE* out = sink();
-    if (satcli::TrataCFe(answer.c_str(), out) != 0) std::abort();
-    if (satcli::TrataCFeCanc(answer.c_str(), out) != 0) std::abort();
-    satcli::trata_ultima_sessao_fiscal(answer.c_str(), out);
+    if (satcli::print_cfe(answer.c_str(), out) != 0) std::abort();
+    if (satcli::print_cfe_canc(answer.c_str(), out) != 0) std::abort();
+    satcli::handle_ultima_sessao_fiscal(answer.c_str(), out);
     const std::string path = log_path();
-    const int status = satcli::trata_extrair_logs(answer.c_str(), out, out, path.c_str());
+    const int status = satcli::handle_extrair_logs(answer.c_str(), out, out, path.c_str());
     if (status != 0) std::abort(); // the log file can always be written here
     unlink(path.c_str());
     return 0;

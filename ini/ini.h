@@ -50,9 +50,21 @@
 #define INI_API __attribute__((visibility("default")))
 #endif
 
+#include <stdio.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* 1 when `Filename` can be opened for reading, else 0 (NULL counts as missing).
+ * Inline, so that it adds no operation to the module: the library exports it
+ * as file_existe, satcli calls it before it reads config.ini. */
+static inline int ini_readable(const char* Filename) {
+    FILE* f = Filename ? fopen(Filename, "r") : NULL;
+    if (!f) return 0;
+    fclose(f);
+    return 1;
+}
 
 /* Called by ini_browse for every key line: section name ("" for the
  * nameless section), key name, cleaned value, and the caller's pointer.

@@ -1,5 +1,6 @@
-// The command exchange: sending a command, receiving its answer into BC, the
-// command buffer and the single exchange that every SAT function runs.
+// The command exchange: starting the library and opening the link, sending a
+// command, receiving its answer into BC, and the single exchange that most SAT
+// functions run.
 #include "device_lock.h"
 #include "sat_internal.h"
 
@@ -9,67 +10,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr char kEtx = 0x03;
-
-// One argument of a command format: the code and the session come first, then
-// the function's fields.
-struct Arg {
-    const char* text;
-    int number;
-};
-
-// Renders `format` with `args`: "%s" takes a text, "%<flags/width>d" a number.
-// Writes into `out` when it is not null (the caller sized it with a first pass
-// without `out`) and returns the length of the text.
-std::size_t render(const char* format, const Arg* args, std::size_t nargs, char* out) {
-    std::size_t len = 0;
-    std::size_t next = 0;
-    auto put = [&](const char* s, std::size_t n) {
-        if (out) std::memcpy(out + len, s, n);
-        len += n;
-    };
-    for (const char* p = format; *p; ++p) {
-        if (*p != '%') {
-            put(p, 1);
-            continue;
-        }
-        const char* conversion = p++;
-        while (*p && *p != 's' && *p != 'd')
-            ++p;
-        if (!*p) break;
-        Arg a = next < nargs ? args[next] : Arg{"", 0};
-        ++next;
-        if (*p == 's') {
-            put(a.text, std::strlen(a.text));
-        } else {
-            char conv[8];
-            std::size_t convlen = static_cast<std::size_t>(p - conversion) + 1;
-            if (convlen >= sizeof conv) convlen = sizeof conv - 1;
-            std::memcpy(conv, conversion, convlen);
-            conv[convlen] = '\0';
-            char digits[24];
-            int n = std::snprintf(digits, sizeof digits, conv, a.number);
-            if (n > 0) put(digits, static_cast<std::size_t>(n));
-        }
-    }
-    if (out) out[len] = '\0';
-    return len;
-}
-
-// The code and the session number, then the fields, as the row's format takes them.
-std::size_t render_row(const sat::Row& r, int numeroSessao,
-                       std::initializer_list<sat::Field> fields, char* out) {
-    Arg args[8];
-    std::size_t n = 0;
-    args[n++] = {r.code, 0};
-    args[n++] = {"", numeroSessao};
-    for (const sat::Field& f : fields) {
-        if (n == std::size(args)) break;
-        args[n++] = {f.text, f.number};
-    }
-    return render(r.format, args, n, out);
-}
 
 // The receive loop of RecebeDoSat2 (check_session) and RecebeDoSat3.
 int receive(bool check_session, int numeroSessao) {
@@ -90,8 +30,7 @@ int receive(bool check_session, int numeroSessao) {
         // An answer too large for BC was read to its end and dropped: no answer.
         if (sat::response_overflow() == sat::Overflow::Dropped) break;
         if (sat::response_overflow() != sat::Overflow::None) continue;
-        if (BC.NumBytes > 0 && BC.Dados[BC.NumBytes - 1] == kEtx) {
-            BC.Dados[BC.NumBytes - 1] = '\0';
+        if (sat::take_answer()) {
             complete = true;
             if (check_session) {
                 // The first six characters, fewer when the answer is shorter.
@@ -122,63 +61,20 @@ int receive(bool check_session, int numeroSessao) {
 
 namespace sat {
 
-const Row* find_row(std::string_view name) noexcept {
-    for (const Row& r : rows)
-        if (name == r.name) return &r;
-    return nullptr;
-}
-
-const Row* find_code(std::string_view code) noexcept {
-    if (code.size() == 4 && code.front() == '|' && code.back() == '|') code.remove_prefix(1);
-    if (code.size() < 2) return nullptr;
-    for (const Row& r : rows)
-        if (code[0] == r.code[1] && code[1] == r.code[2] && (code.size() == 2 || code[2] == '|'))
-            return &r;
-    return nullptr;
-}
-
-CommandBuffer::CommandBuffer() noexcept
-    : data_(static_cast<char*>(std::malloc(kCommandSize))), capacity_(data_ ? kCommandSize : 0) {
-    if (data_) data_[0] = '\0';
-}
-
-CommandBuffer::~CommandBuffer() {
-    std::free(data_);
-}
-
-bool CommandBuffer::format(const Row& r, int numeroSessao,
-                           std::initializer_list<Field> fields) noexcept {
-    std::size_t need = render_row(r, numeroSessao, fields, nullptr) + 1;
-    if (need > capacity_) {
-        // A command larger than the usual buffer (a very large sale) is sent whole.
-        char* bigger = static_cast<char*>(std::realloc(data_, need));
-        if (!bigger) return false;
-        data_ = bigger;
-        capacity_ = need;
-    }
-    render_row(r, numeroSessao, fields, data_);
-    return true;
-}
-
-std::size_t command_length(const Row& r, int numeroSessao,
-                           std::initializer_list<Field> fields) noexcept {
-    return render_row(r, numeroSessao, fields, nullptr);
-}
-
 void set_deadline(const int* pair) noexcept {
     Tempo_Tout = static_cast<int>(tick() + pair[0] * 60 + pair[1]);
 }
 
-int send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
-                 std::initializer_list<Field> fields, const char* label) noexcept {
+Sent send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
+                  std::initializer_list<Field> fields, const char* label) noexcept {
     // The deadline covers opening the device, sending and receiving.
     set_deadline(r.timeout);
     // Another process may hold the device: wait for it within the deadline, then
     // give the exchange its whole time. Not had in time: nothing is sent.
     DeviceHold device(Tempo_Tout);
-    if (!device) return -1;
+    if (!device) return Sent::NotSent;
     if (device.waited()) set_deadline(r.timeout);
-    if (!cmd.format(r, numeroSessao, fields)) return -1;
+    if (!cmd.format(r, numeroSessao, fields)) return Sent::NotSent;
     if (ModoDebug == 1) {
         char own[64];
         if (!label) {
@@ -188,8 +84,10 @@ int send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
         // The detail is the command after its four-character code.
         EnviaLog(label, cmd.text() + 4);
     }
-    if (EnviaParaSat(cmd.text()) != 0) return -1;
-    return r.receive == Receive::Session ? RecebeDoSat2(numeroSessao) : RecebeDoSat3();
+    if (EnviaParaSat(cmd.text()) != 0) return Sent::NotSent;
+    const int received =
+        r.receive == Receive::Session ? RecebeDoSat2(numeroSessao) : RecebeDoSat3();
+    return received == 0 ? Sent::Answered : Sent::AnswerLost;
 }
 
 void write_busy(const Row& r, int numeroSessao) noexcept {
@@ -197,13 +95,15 @@ void write_busy(const Row& r, int numeroSessao) noexcept {
                   kBusyMessage, "||");
 }
 
-char* single_exchange(const Row& r, int numeroSessao,
-                      std::initializer_list<Field> fields) noexcept {
+char* single_exchange(const Row& r, int numeroSessao, std::initializer_list<Field> fields,
+                      void (*after)(int numeroSessao)) noexcept {
     take_lock();
     {
         CommandBuffer cmd;
-        if (send_receive(r, numeroSessao, cmd, fields) != 0) write_busy(r, numeroSessao);
+        if (send_receive(r, numeroSessao, cmd, fields) != Sent::Answered)
+            write_busy(r, numeroSessao);
     }
+    if (after) after(numeroSessao);
     if (ModoDebug == 1) {
         char label[64];
         std::snprintf(label, sizeof label, "Resposta de %s: ", r.name);
@@ -220,7 +120,10 @@ extern "C" {
 SAT_API int EnviaParaSat(const char* comando) noexcept {
     sat::log("EnviarParaSat: inicio do envio", " ...");
     sat::log("Abrindo comunicacao com: ", SAT_SERIAL);
-    if (init_usb(SAT_SERIAL) != 0) {
+    // The first exchange of a process reads the settings, and only then opens
+    // the node they name.
+    sat::start_library();
+    if (sat::open_link(SAT_SERIAL) != 0) {
         sat::console("EnviaParaSat: Falha ao configurar a interface %s\n", SAT_SERIAL);
         sat::log("Falha ao configurar a interface ", SAT_SERIAL);
         return -1;
@@ -234,6 +137,14 @@ SAT_API int EnviaParaSat(const char* comando) noexcept {
     }
     sat::log("EnviarParaSat: final do envio.", " ");
     return 0;
+}
+
+// The exported open of the link, as hosts have always called it: it starts the
+// library first when nothing has yet.
+SAT_API int init_usb(const char* dispositivo) noexcept {
+    sat::start_library();
+    // Callers pass SAT_SERIAL itself, filled by the start only now.
+    return sat::open_link(dispositivo ? dispositivo : SAT_SERIAL);
 }
 
 SAT_API int RecebeDoSat2(int numeroSessao) noexcept {

@@ -1,10 +1,32 @@
 // The SAT functions that are one single exchange each. Their rows (code, command
-// format, timeout pair, receive routine, busy code) are in sat::rows.
+// format, timeout pair, receive routine, busy code) are in sat::rows; the four
+// that repeat their exchange are in attempts.cpp.
 #include "sat_internal.h"
+
+#include <cstdio>
+#include <cstring>
 
 using sat::Id;
 using sat::row;
 using sat::single_exchange;
+
+namespace {
+
+// ConsultarStatusOperacional with RET_10001 on answers 10001 where the device
+// said 10099. Read at every call, so a change through SetDriver applies to the next one.
+void substitute_10001(int numeroSessao) {
+    if (Ret10001 == 0) return;
+    char cod[6];
+    sat::cod_ret(BC.Dados, cod);
+    sat::log("ConsultarStatusOperacional -> cod_ret: ", cod);
+    if (std::strncmp(cod, "10099", 5) == 0) {
+        std::snprintf(BC.Dados, sizeof BC.Dados, "%06d%s%s%s", numeroSessao, "|10001|",
+                      "Codigo de ativacao invalido", "||");
+        sat::log("ConsultarStatusOperacional: Substituindo retorno de 10099 para 10001", " ");
+    }
+}
+
+} // namespace
 
 extern "C" {
 
@@ -26,6 +48,11 @@ SAT_API char* ConsultarSAT(int numeroSessao) noexcept {
 
 SAT_API char* TesteFimAFim(int numeroSessao, char* codigoDeAtivacao, char* dadosVenda) noexcept {
     return single_exchange(row(Id::TesteFimAFim), numeroSessao, {codigoDeAtivacao, dadosVenda});
+}
+
+SAT_API char* ConsultarStatusOperacional(int numeroSessao, char* codigoDeAtivacao) noexcept {
+    return single_exchange(row(Id::ConsultarStatusOperacional), numeroSessao, {codigoDeAtivacao},
+                           substitute_10001);
 }
 
 SAT_API char* ConfigurarInterfaceDeRede(int numeroSessao, char* codigoDeAtivacao,

@@ -1,7 +1,7 @@
 /* Internal interface of the SAT driver library, shared by every source file of lib/.
  *
  * Stable: the declarations below are relied on by other files of the library
- * (sale_cancel.cpp, queries.cpp) and by the unit tests. A change to any of them
+ * (attempts.cpp, sat_functions.cpp) and by the unit tests. A change to any of them
  * is recorded here, with the reason, before it is made.
  *
  * Two layers:
@@ -201,9 +201,6 @@ inline constexpr std::array<Row, 16> rows{{
 constexpr const Row& row(Id id) noexcept {
     return rows[static_cast<std::size_t>(id)];
 }
-// The row with this exported name or this command code ("05" or "|05|"); null when none.
-const Row* find_row(std::string_view name) noexcept;
-const Row* find_code(std::string_view code) noexcept;
 
 // One command field after the session number: a text or a number. A null text
 // counts as the empty text, so nothing is ever read through a null pointer.
@@ -235,30 +232,57 @@ class CommandBuffer {
     std::size_t capacity_;
 };
 
-// Length of `r`'s command text for these fields (without the terminating NUL).
-std::size_t command_length(const Row& r, int numeroSessao,
-                           std::initializer_list<Field> fields) noexcept;
+// ---- The frame (frame.cpp): what goes on the wire ----
+// A command is its text, then '|', then ETX; every answer of the device ends with ETX.
+inline constexpr char kEtx = 0x03;
+inline constexpr char kCommandEnd[2] = {'|', kEtx};
+// True when the `size` bytes at `data` end with the answer's end marker.
+bool ends_answer(const char* data, std::size_t size) noexcept;
+// When BC holds a whole answer: cuts its end marker off and returns true.
+bool take_answer() noexcept;
+
+// init_lib when the library has not been started yet (SAT_SERIAL is still empty).
+void start_library() noexcept;
 
 // Polls lock() until it is taken, sleeping 100 ms after every "busy".
 void take_lock() noexcept;
 // Tempo_Tout = tick() + minutes * 60 + seconds of `pair`.
 void set_deadline(const int* pair) noexcept;
 
+// How one exchange ended.
+enum class Sent : unsigned char {
+    Answered,   // an answer is in BC.Dados
+    NotSent,    // the device could not be opened or written: it has not got the command
+    AnswerLost, // the command went out but no answer came: it may have been carried out
+};
+
 // One exchange of `r` without the lock and without the busy answer: sets the
 // deadline from r.timeout, formats the command into `cmd`, writes the debug line
 // `label` (default: r.name + ": ") with the command after its code, sends it with
 // EnviaParaSat and receives with RecebeDoSat2(numeroSessao) or RecebeDoSat3 as the
-// row says. 0 when an answer is in Dados, -1 when the send or the receive failed.
-int send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
-                 std::initializer_list<Field> fields, const char* label = nullptr) noexcept;
+// row says.
+Sent send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
+                  std::initializer_list<Field> fields, const char* label = nullptr) noexcept;
 
 // Writes r's busy answer for numeroSessao into BC.Dados:
 // "%06d" session, busy code, busy prefix, "SAT em processamento. Tente novamente.", "||".
 void write_busy(const Row& r, int numeroSessao) noexcept;
 
 // The whole single exchange of a SAT function: lock, command buffer, send_receive,
-// busy answer on failure, "Resposta de <name>: " debug line, unlock. Returns BC.Dados.
-char* single_exchange(const Row& r, int numeroSessao, std::initializer_list<Field> fields) noexcept;
+// busy answer on failure, `after` (when given) on the answer, "Resposta de <name>: "
+// debug line, unlock. Returns BC.Dados.
+char* single_exchange(const Row& r, int numeroSessao, std::initializer_list<Field> fields,
+                      void (*after)(int numeroSessao) = nullptr) noexcept;
+
+// ---- The attempts (attempts.cpp): sale, cancellation and the two session queries ----
+// The result code of an answer: the five characters after its first '|' (fewer
+// when the text ends sooner, empty without a '|'), NUL-terminated for the log.
+void cod_ret(const char* answer, char (&out)[6]) noexcept;
+// Inserts one empty field after the tenth '|' of `text` when it holds exactly
+// ten (eleven fields become twelve). `capacity` counts every byte that `text`
+// may use, its terminating NUL included; an answer that would not fit once
+// grown is left unchanged. True when the field was inserted.
+bool insert_empty_field(char* text, std::size_t capacity) noexcept;
 
 // Debug log line (EnviaLog) written only while ModoDebug is 1.
 void log(const char* mensagem, const char* detalhe) noexcept;
@@ -276,6 +300,8 @@ inline bool is_true(const char* text) noexcept {
 }
 
 // ---- Serial-link helpers (serial_link.cpp), used by the exchange ----
+// Opens `path` as the device and sets the terminal up; -1 when it cannot be opened.
+int open_link(const char* path) noexcept;
 // Closes fdUSB (when open) and sets it to -1, so that a stale number never
 // reaches a descriptor that the host has opened since.
 void close_device() noexcept;

@@ -15,7 +15,18 @@ namespace {
 
 sat::Overflow overflow = sat::Overflow::None;
 
-constexpr char kEtx = 0x03;
+// The node opened last, named in the log lines of a failed write or read.
+char opened_node[sizeof SAT_SERIAL + 16] = "";
+
+// With DEBUG on: what failed, then the node and the system's text for `error`,
+// so that "no such device" and "permission denied" tell apart in the log.
+void log_failure(const char* what, const char* node, int error) {
+    if (ModoDebug != 1) return;
+    char text[128];
+    char detail[sizeof text + sizeof opened_node + 4];
+    std::snprintf(detail, sizeof detail, "%s: %s", node, strerror_r(error, text, sizeof text));
+    EnviaLog(what, detail);
+}
 
 void reset_select_timeout() {
     timeoutUSB.tv_sec = 2;
@@ -55,20 +66,22 @@ bool drain(int fd, int64_t until) {
 
 // Writes all of [data, data + size), going on after short writes and EINTR, and
 // drains after every write: no byte may be thrown away before it has left.
-bool write_all(int fd, const char* data, std::size_t size, int64_t until) {
+// 0 when all has left, else the error (ETIMEDOUT when the limit passed).
+int write_all(int fd, const char* data, std::size_t size, int64_t until) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            if (!wait_writable(fd, until)) return false;
+            if (!wait_writable(fd, until)) return ETIMEDOUT;
             continue;
         }
-        if (n <= 0) return false;
-        if (!drain(fd, until)) return false;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        if (!drain(fd, until)) return ETIMEDOUT;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
 }
 
 int bytes_waiting(int fd) {
@@ -105,7 +118,7 @@ ssize_t read_piece(int fd, int count, bool& ended) {
         ssize_t n = read(fd, BC.Dados + BC.NumBytes, want);
         if (n > 0) {
             BC.NumBytes += static_cast<int>(n);
-            ended = BC.Dados[BC.NumBytes - 1] == kEtx;
+            ended = sat::ends_answer(BC.Dados, static_cast<std::size_t>(BC.NumBytes));
         }
         return n;
     }
@@ -120,7 +133,7 @@ ssize_t read_piece(int fd, int count, bool& ended) {
         if (n == 0) break;
         total += n;
         want -= static_cast<std::size_t>(n);
-        ended = scratch[n - 1] == kEtx;
+        ended = sat::ends_answer(scratch, static_cast<std::size_t>(n));
     }
     if (ended) overflow = sat::Overflow::Dropped;
     return total;
@@ -135,28 +148,16 @@ void close_device() noexcept {
     fdUSB = -1;
 }
 
-bool device_is_terminal() noexcept {
-    return fdUSB >= 0 && isatty(fdUSB) == 1;
-}
-
-Overflow response_overflow() noexcept {
-    return overflow;
-}
-
-} // namespace sat
-
-extern "C" {
-
-SAT_API int init_usb(const char* dispositivo) noexcept {
-    if (SAT_SERIAL[0] == '\0') init_lib();
-    // Callers pass SAT_SERIAL itself, filled by init_lib only now.
-    const char* path = dispositivo ? dispositivo : SAT_SERIAL;
+int open_link(const char* path) noexcept {
     fdUSB = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fdUSB < 0) {
+        const int error = errno;
         fdUSB = -1;
-        sat::console("init_usb: Falha ao tentar abrir o dispositivo %s\n", path);
+        console("init_usb: Falha ao tentar abrir o dispositivo %s\n", path);
+        log_failure("init_usb: Falha ao abrir o dispositivo ", path, error);
         return -1;
     }
+    std::snprintf(opened_node, sizeof opened_node, "%s", path);
     // Blocking from here on; envia_usb lifts it only while it writes, to keep its limit.
     fcntl(fdUSB, F_SETFL, 0);
     termios tio{};
@@ -176,6 +177,18 @@ SAT_API int init_usb(const char* dispositivo) noexcept {
     return 0;
 }
 
+bool device_is_terminal() noexcept {
+    return fdUSB >= 0 && isatty(fdUSB) == 1;
+}
+
+Overflow response_overflow() noexcept {
+    return overflow;
+}
+
+} // namespace sat
+
+extern "C" {
+
 SAT_API int envia_usb(const char* comando) noexcept {
     if (!comando) comando = "";
     const int fd = fdUSB;
@@ -183,12 +196,14 @@ SAT_API int envia_usb(const char* comando) noexcept {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     const int64_t until = send_limit();
-    const char end[2] = {'|', kEtx};
-    // The text, then '|', then ETX, each written separately as the device expects.
-    const bool sent = write_all(fd, comando, std::strlen(comando), until) &&
-                      write_all(fd, end, 1, until) && write_all(fd, end + 1, 1, until);
+    // The text, then each byte of the frame's end, written separately as the
+    // device expects.
+    int error = write_all(fd, comando, std::strlen(comando), until);
+    for (std::size_t i = 0; error == 0 && i < sizeof sat::kCommandEnd; ++i)
+        error = write_all(fd, sat::kCommandEnd + i, 1, until);
     if (flags >= 0) fcntl(fd, F_SETFL, flags);
-    return sent ? 0 : -1;
+    if (error != 0) log_failure("envia_usb: Falha ao escrever no dispositivo ", opened_node, error);
+    return error == 0 ? 0 : -1;
 }
 
 SAT_API int cbInit(int tamanho) noexcept {
@@ -229,7 +244,10 @@ SAT_API int le_usb(void) noexcept {
         BC.Dados[BC.NumBytes] = '\0';
         if (ended) break;
         // A failed read (EIO: the device is gone) ends the loop like an empty one.
-        if (n < 0 && read_error != EINTR && read_error != EAGAIN) break;
+        if (n < 0 && read_error != EINTR && read_error != EAGAIN) {
+            log_failure("le_usb: Falha ao ler do dispositivo ", opened_node, read_error);
+            break;
+        }
         if (n == 0) break;
         if (wait_readable(fd) <= 0) break;
     }

@@ -10,9 +10,9 @@ namespace {
 // Results are constant texts; the exported type is char* for the SAT standard's
 // sake, and callers never write through it.
 char kOk[] = "OK";
-char kErro[] = "ERRO";
-char kFalha[] = "FALHA";
-char kVersao[] = "3.0.0.3_x86";
+char kError[] = "ERRO";
+char kFailure[] = "FALHA";
+char kVersion[] = "3.0.0.3_x86";
 
 char* set_serial(const char* value) {
     const std::size_t prefix = sat::starts_with(value, "/dev/") ? 0 : 5;
@@ -20,7 +20,7 @@ char* set_serial(const char* value) {
     // Empty, or too long for SAT_SERIAL with its "/dev/": the path stays as it was.
     if (length == 0 || prefix + length >= sizeof SAT_SERIAL) {
         sat::log("Erro ao tentar configurar Interface via comando SetDriver", " ");
-        return kErro;
+        return kError;
     }
     std::memcpy(SAT_SERIAL, "/dev/", prefix);
     std::memcpy(SAT_SERIAL + prefix, value, length + 1);
@@ -28,110 +28,126 @@ char* set_serial(const char* value) {
     return kOk;
 }
 
-char* set_attempts(const char* value) {
+// N_TENT and TMP_TENT: a number of exactly two characters, refused at or below
+// `floor` (the setting then takes `floor_value`).
+struct Count {
+    int* setting;
+    int invalid_value; // after a value that is not two characters
+    const char* invalid_log;
+    int floor;
+    int floor_value;
+    const char* floor_log;
+    const char* set_log; // followed by the value
+};
+
+constexpr Count kAttempts{
+    &NumTent,
+    1,
+    "(SetDriver)N_TENT: valor inválido",
+    0,
+    1,
+    "(SetDriver)Num. de tentativas de transmissão de cupons redefinido para valor mínimo: 1",
+    "(SetDriver)Num. de tentativas de transmissão de cupons redefinido para: "};
+
+constexpr Count kPause{
+    &TmpTent,
+    6,
+    "(SetDriver)TMP_TENT: valor inválido",
+    2,
+    3,
+    "(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para valor mínimo: 3",
+    "(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para: "};
+
+char* set_count(const Count& c, const char* value) {
     if (std::strlen(value) != 2) {
-        NumTent = 1;
-        sat::log("(SetDriver)N_TENT: valor inválido", " ");
-        return kErro;
+        *c.setting = c.invalid_value;
+        sat::log(c.invalid_log, " ");
+        return kError;
     }
-    int n = std::atoi(value);
-    if (n <= 0) {
-        NumTent = 1;
-        sat::log("(SetDriver)Num. de tentativas de transmissão de cupons redefinido para valor "
-                 "mínimo: 1",
-                 " ");
-        return kErro;
+    const int n = std::atoi(value);
+    if (n <= c.floor) {
+        *c.setting = c.floor_value;
+        sat::log(c.floor_log, " ");
+        return kError;
     }
-    NumTent = n;
-    sat::log("(SetDriver)Num. de tentativas de transmissão de cupons redefinido para: ", value);
+    *c.setting = n;
+    sat::log(c.set_log, value);
     return kOk;
 }
 
-char* set_pause(const char* value) {
-    if (std::strlen(value) != 2) {
-        TmpTent = 6;
-        sat::log("(SetDriver)TMP_TENT: valor inválido", " ");
-        return kErro;
+// A keyword that switches a setting on ("true...") or off (anything else). On:
+// set, then log; off: log, then set, so that switching DEBUG off still logs.
+struct Switch {
+    void (*set)(bool on);
+    const char* on_log;
+    const char* off_log;
+};
+
+constexpr Switch kNoPopup{
+    [](bool on) { std::snprintf(SAT_NOPOPUP, sizeof SAT_NOPOPUP, "%s", on ? "true" : "false"); },
+    "Mensagens Popup desativadas via comando SetDriver",
+    "Mensagens Popup ativadas via comando SetDriver"};
+constexpr Switch kLock{[](bool on) { ModoLock = on ? 1 : 0; },
+                       "Lock das funções ativado via comando SetDriver",
+                       "Lock das funções desativado via comando SetDriver"};
+constexpr Switch kRet10001{[](bool on) { Ret10001 = on ? 1 : 0; },
+                           "Retorno 10099->10001 ativado via comando SetDriver",
+                           "Retorno 10099->10001 desativado via comando SetDriver"};
+constexpr Switch kDebug{[](bool on) { ModoDebug = on ? 1 : 0; },
+                        "Debug ativado via comando SetDriver",
+                        "Debug desativado via comando SetDriver"};
+
+char* apply(const Switch& s, const char* value) {
+    if (sat::is_true(value)) {
+        s.set(true);
+        sat::log(s.on_log, " ");
+    } else {
+        sat::log(s.off_log, " ");
+        s.set(false);
     }
-    int n = std::atoi(value);
-    if (n <= 2) {
-        TmpTent = 3;
-        sat::log("(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para "
-                 "valor mínimo: 3",
-                 " ");
-        return kErro;
-    }
-    TmpTent = n;
-    sat::log("(SetDriver)Tempo entre tentativas de transmissão de cupons redefinido para: ", value);
     return kOk;
 }
 
-bool keyword(const char* parameter, const char* word, std::size_t compared) {
-    return std::strncmp(parameter, word, compared) == 0;
+char* discover(const char*) {
+    sat::log("Funcao DISCOVER nao implementada no comando SetDriver", " ");
+    return kFailure;
 }
+
+char* version(const char*) {
+    sat::log("(SetDriver)Informada versão da DLL via comando SetDriver: ", sat::kVersion);
+    return kVersion;
+}
+
+// The keywords, compared on their first `compared` characters, in the order they
+// are tried ("RET_10001" on four: any "RET_" parameter).
+struct Keyword {
+    const char* word;
+    std::size_t compared;
+    char* (*run)(const char* value);
+};
+
+constexpr Keyword kKeywords[] = {
+    {"DISCOVER", 8, discover},
+    {"SERIAL", 6, set_serial},
+    {"NO_POPUP", 8, [](const char* v) { return apply(kNoPopup, v); }},
+    {"LOCK", 4, [](const char* v) { return apply(kLock, v); }},
+    {"RET_10001", 4, [](const char* v) { return apply(kRet10001, v); }},
+    {"DEBUG", 5, [](const char* v) { return apply(kDebug, v); }},
+    {"N_TENT", 6, [](const char* v) { return set_count(kAttempts, v); }},
+    {"TMP_TENT", 7, [](const char* v) { return set_count(kPause, v); }},
+    {"VERSAO", 6, version},
+};
 
 } // namespace
 
 extern "C" SAT_API char* SetDriver(char* parameter, char* value) noexcept {
     const char* p = parameter ? parameter : "";
     const char* v = value ? value : "";
-    if (SAT_SERIAL[0] == '\0') init_lib();
+    sat::start_library();
     // Printed on every call, whatever NO_POPUP says.
     std::printf("Parametro: |%s| - Valor: |%s|\n", p, v);
-    const bool on = sat::is_true(v);
-
-    if (keyword(p, "DISCOVER", 8)) {
-        sat::log("Funcao DISCOVER nao implementada no comando SetDriver", " ");
-        return kFalha;
-    }
-    if (keyword(p, "SERIAL", 6)) return set_serial(v);
-    if (keyword(p, "NO_POPUP", 8)) {
-        if (on) {
-            std::snprintf(SAT_NOPOPUP, sizeof SAT_NOPOPUP, "%s", "true");
-            sat::log("Mensagens Popup desativadas via comando SetDriver", " ");
-        } else {
-            sat::log("Mensagens Popup ativadas via comando SetDriver", " ");
-            std::snprintf(SAT_NOPOPUP, sizeof SAT_NOPOPUP, "%s", "false");
-        }
-        return kOk;
-    }
-    if (keyword(p, "LOCK", 4)) {
-        if (on) {
-            ModoLock = 1;
-            sat::log("Lock das funções ativado via comando SetDriver", " ");
-        } else {
-            sat::log("Lock das funções desativado via comando SetDriver", " ");
-            ModoLock = 0;
-        }
-        return kOk;
-    }
-    if (keyword(p, "RET_10001", 4)) {
-        if (on) {
-            Ret10001 = 1;
-            sat::log("Retorno 10099->10001 ativado via comando SetDriver", " ");
-        } else {
-            sat::log("Retorno 10099->10001 desativado via comando SetDriver", " ");
-            Ret10001 = 0;
-        }
-        return kOk;
-    }
-    if (keyword(p, "DEBUG", 5)) {
-        // Switching on logs its own line; switching off logs only if it was on.
-        if (on) {
-            ModoDebug = 1;
-            sat::log("Debug ativado via comando SetDriver", " ");
-        } else {
-            sat::log("Debug desativado via comando SetDriver", " ");
-            ModoDebug = 0;
-        }
-        return kOk;
-    }
-    if (keyword(p, "N_TENT", 6)) return set_attempts(v);
-    if (keyword(p, "TMP_TENT", 7)) return set_pause(v);
-    if (keyword(p, "VERSAO", 6)) {
-        sat::log("(SetDriver)Informada versão da DLL via comando SetDriver: ", sat::kVersion);
-        return kVersao;
-    }
+    for (const Keyword& k : kKeywords)
+        if (std::strncmp(p, k.word, k.compared) == 0) return k.run(v);
     sat::log("Funcao nao implementada no comando SetDriver", " ");
-    return kFalha;
+    return kFailure;
 }

@@ -205,3 +205,11 @@ SAT_API int valida_TOUT(const char* texto) noexcept {
 }
 
 } // extern "C"
+
+namespace sat {
+
+void start_library() noexcept {
+    if (SAT_SERIAL[0] == '\0') init_lib();
+}
+
+} // namespace sat

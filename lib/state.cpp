@@ -2,6 +2,8 @@
 // small exported helpers (file_existe, timestamp, IntToStr).
 #include "sat_internal.h"
 
+#include "ini.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -49,11 +51,7 @@ void take_lock() noexcept {
 extern "C" {
 
 SAT_API int file_existe(const char* arquivo) noexcept {
-    if (!arquivo) return 0;
-    FILE* f = std::fopen(arquivo, "r");
-    if (!f) return 0;
-    std::fclose(f);
-    return 1;
+    return ini_readable(arquivo);
 }
 
 SAT_API char* timestamp(void) noexcept {

@@ -1,4 +1,4 @@
-// Reading the library's answers: fields, base64, the receipt printers and the
+// Reading the library's answers: fields, the receipt printers and the
 // handling of the answers that satcli does more with than print.
 #pragma once
 
@@ -10,37 +10,25 @@ namespace satcli {
 
 // Field `k` of a '|'-separated answer, counted from 0; empty when the answer
 // has fewer fields.
-std::string_view campo(std::string_view resposta, int k);
+std::string_view field(std::string_view answer, int k);
 
-// Copies field `k` into `buf` of `tamanho` bytes, always terminated; a longer
-// field is cut to tamanho - 1 characters.
-void copia_campo(std::string_view resposta, int k, char* buf, std::size_t tamanho);
-
-// Decodes `tamanho` characters of base64 into `saida` (capacity `capacidade`
-// bytes, terminator included). Line feeds are skipped and '=' ends the data.
-// Returns 0 when all input was decoded, 1 when it stopped at an invalid
-// character or for lack of room; either way the output is terminated and
-// `produzidos`, when given, receives the number of bytes decoded.
-int base64decode(const char* texto, std::size_t tamanho, char* saida, std::size_t capacidade,
-                 std::size_t* produzidos = nullptr);
-
-// Encodes `n` bytes as base64 text with padding into `saida`. Returns 0 when
-// the text and its terminator fit in `capacidade` bytes, 1 otherwise.
-int base64encode(const unsigned char* dados, std::size_t n, char* saida, std::size_t capacidade);
+// Copies field `k` into `buf` of `buf_size` bytes, always terminated; a longer
+// field is cut to buf_size - 1 characters.
+void copy_field(std::string_view answer, int k, char* buf, std::size_t buf_size);
 
 // Print the access key (field 8) and the decoded document (field 6) of a sale
 // or cancellation answer, success or not. Always 0.
-int TrataCFe(const char* resposta, std::FILE* out = stdout);
-int TrataCFeCanc(const char* resposta, std::FILE* out = stdout);
+int print_cfe(const char* answer, std::FILE* out = stdout);
+int print_cfe_canc(const char* answer, std::FILE* out = stdout);
 
 // After ConsultarUltimaSessaoFiscal: decodes the stored sale (06000) or
 // cancellation (07000) contained in the answer; other codes print nothing.
-void trata_ultima_sessao_fiscal(const char* resposta, std::FILE* out);
+void handle_ultima_sessao_fiscal(const char* answer, std::FILE* out);
 
-// After ExtrairLogs: on 15000 writes the decoded device log to `arquivo` and
+// After ExtrairLogs: on 15000 writes the decoded device log to `file_name` and
 // reports it; otherwise prints the code and the device's message. Returns the
 // exit status: 1 when the log file could not be created or written, else 0.
-int trata_extrair_logs(const char* resposta, std::FILE* out, std::FILE* err,
-                       const char* arquivo = "log_sat.txt");
+int handle_extrair_logs(const char* answer, std::FILE* out, std::FILE* err,
+                        const char* file_name = "log_sat.txt");
 
 } // namespace satcli

@@ -32,8 +32,8 @@ struct Api {
     decltype(&::SetDriver) SetDriver = nullptr;
 
     // Support flags of the two functions that older libraries lack.
-    bool suporta_ultima_sessao_fiscal = false;
-    bool suporta_set_driver = false;
+    bool has_ultima_sessao_fiscal = false;
+    bool has_set_driver = false;
 };
 
 // Loads the library at `path` with lazy binding and binds every function in
@@ -41,6 +41,6 @@ struct Api {
 // Returns false when the library cannot be loaded or a required function is
 // missing (the caller then ends with status 1); a missing optional function
 // only clears its support flag.
-bool carrega_biblioteca(const char* path, Api& api, std::FILE* out);
+bool load_library(const char* path, Api& api, std::FILE* out);
 
 } // namespace satcli

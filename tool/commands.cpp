@@ -10,149 +10,149 @@ namespace satcli {
 
 namespace {
 
-constexpr const char* kSeparador =
+constexpr const char* kSeparator =
     "========================================================================";
 
-enum class Opcional { nao, ultima_sessao_fiscal, set_driver };
+enum class Optional { none, ultima_sessao_fiscal, set_driver };
 
-struct Comando;
-using Executor = int (*)(const Execucao&, const Comando&);
+struct Command;
+using Handler = int (*)(const Invocation&, const Command&);
 // The library functions that take only a session and an activation code.
-using FuncaoSimples = decltype(&::BloquearSAT) Api::*;
+using PlainFunction = decltype(&::BloquearSAT) Api::*;
 
-struct Comando {
-    std::string_view nome;
-    const char* uso;     // line of the usage text; nullptr: not listed
-    const char* sintaxe; // printed with argv[0] on a wrong count; nullptr: any count
-    int argc;            // argv[0] included; 0: any
-    Opcional opcional;
-    const char* titulo;
-    Executor executa;
-    FuncaoSimples funcao = nullptr;
+struct Command {
+    std::string_view name;
+    const char* usage;  // line of the usage text; nullptr: not listed
+    const char* syntax; // printed with argv[0] on a wrong count; nullptr: any count
+    int argc;           // argv[0] included; 0: any
+    Optional optional;
+    const char* title;
+    Handler run;
+    PlainFunction function = nullptr;
 };
 
-const char* programa(const Execucao& x) {
+const char* program(const Invocation& x) {
     return x.argc > 0 && x.argv[0] ? x.argv[0] : "satcli";
 }
 
-void separador(const Execucao& x) {
-    std::fprintf(x.out, "%s\n", kSeparador);
+void separator(const Invocation& x) {
+    std::fprintf(x.out, "%s\n", kSeparator);
 }
 
-void titulo(const Execucao& x, const char* t) {
-    separador(x);
+void title(const Invocation& x, const char* t) {
+    separator(x);
     std::fprintf(x.out, "\nExecutando funcao: %s\n", t);
 }
 
-void parametros(const Execucao& x) {
+void parameters_line(const Invocation& x) {
     std::fputs("Parametros: \n", x.out);
 }
 
-void codigo_ativacao(const Execucao& x) {
+void activation_code_line(const Invocation& x) {
     std::fprintf(x.out, "     Cod. Ativacao: %s\n", x.argv[2]);
 }
 
 // The library may print console lines of its own; they must come after what
 // satcli printed so far, also when standard output is a pipe.
-int sessao_para_chamada(const Execucao& x) {
+int session_for_call(const Invocation& x) {
     std::fflush(x.out);
-    return _sessao();
+    return new_session();
 }
 
-void retorno(const Execucao& x, const char* resposta) {
-    std::fprintf(x.out, "\nRetorno: %s\n\n", resposta ? resposta : "");
+void print_return(const Invocation& x, const char* answer) {
+    std::fprintf(x.out, "\nRetorno: %s\n\n", answer ? answer : "");
 }
 
-int erro_config(const Execucao& x) {
+int config_error(const Invocation& x) {
     std::fputs("Erro no arquivo config.ini\n", x.out);
     return 1;
 }
 
 // ---- commands -------------------------------------------------------------
 
-int consultar_sat(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.ConsultarSAT(s));
-    separador(x);
+int consultar_sat(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    int s = session_for_call(x);
+    print_return(x, x.api.ConsultarSAT(s));
+    separator(x);
     return 0;
 }
 
-int simples(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
-    int s = sessao_para_chamada(x);
-    retorno(x, (x.api.*c.funcao)(s, x.argv[2]));
-    separador(x);
+int plain(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
+    int s = session_for_call(x);
+    print_return(x, (x.api.*c.function)(s, x.argv[2]));
+    separator(x);
     return 0;
 }
 
-int ativar_sat(const Execucao& x, const Comando& c) {
-    if (le_ini_default() != 0) return erro_config(x);
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int ativar_sat(const Invocation& x, const Command& c) {
+    if (read_default_section() != 0) return config_error(x);
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fputs("     Tipo de Certificado: AC_SAT/SEFAZ\n", x.out);
     std::fprintf(x.out, "     CNPJ Contribuinte: %s\n", cCNPJContrib);
     std::fprintf(x.out, "     UF: %s\n", cUF);
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.AtivarSAT(s, 1, x.argv[2], cCNPJContrib, valor_inteiro(cUF)));
-    separador(x);
+    int s = session_for_call(x);
+    print_return(x, x.api.AtivarSAT(s, 1, x.argv[2], cCNPJContrib, int_value(cUF)));
+    separator(x);
     return 0;
 }
 
-int associar_assinatura(const Execucao& x, const Comando& c) {
-    if (le_ini_default() != 0) return erro_config(x);
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int associar_assinatura(const Invocation& x, const Command& c) {
+    if (read_default_section() != 0) return config_error(x);
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fprintf(x.out, "     CNPJValue: %s\n", cCNPJValue);
     std::fprintf(x.out, "     AssinaturaSH: %s\n", cAssinaturaSH);
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.AssociarAssinatura(s, x.argv[2], cCNPJValue, cAssinaturaSH));
-    separador(x);
+    int s = session_for_call(x);
+    print_return(x, x.api.AssociarAssinatura(s, x.argv[2], cCNPJValue, cAssinaturaSH));
+    separator(x);
     return 0;
 }
 
-int teste_fim_a_fim(const Execucao& x, const Comando& c) {
-    if (le_ini_default() != 0) return erro_config(x);
-    std::string documento = documento_teste_fim_a_fim();
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int teste_fim_a_fim(const Invocation& x, const Command& c) {
+    if (read_default_section() != 0) return config_error(x);
+    std::string document = teste_fim_a_fim_document();
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fprintf(x.out, "     Layout: %s\n", cLayout);
     std::fprintf(x.out, "     CNPJ SH: %s\n", cCNPJSh);
     std::fprintf(x.out, "     AssinaturaSH: %s\n", cAssinaturaSH);
     std::fprintf(x.out, "     CNPJ Contribuinte: %s\n", cCNPJContrib);
     std::fprintf(x.out, "     IE Contribuinte: %s\n", cIEContrib);
-    std::fprintf(x.out, "     XML: %s\n", documento.c_str());
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.TesteFimAFim(s, x.argv[2], documento.data()));
-    separador(x);
+    std::fprintf(x.out, "     XML: %s\n", document.c_str());
+    int s = session_for_call(x);
+    print_return(x, x.api.TesteFimAFim(s, x.argv[2], document.data()));
+    separator(x);
     return 0;
 }
 
-int configurar_interface_de_rede(const Execucao& x, const Comando& c) {
-    if (le_ini_rede(x.out) != 0) return erro_config(x);
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int configurar_interface_de_rede(const Invocation& x, const Command& c) {
+    if (read_rede_section(x.out) != 0) return config_error(x);
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fprintf(x.out, "     tipoInter: %s\n", ctipoInter);
     std::fprintf(x.out, "     tipoLan: %s\n", ctipoLan);
     if (std::strncmp(ctipoLan, "DHCP", 4) != 0) {
         // A fixed address: every address must have the dotted three-digit form.
         const struct {
-            const char* valor;
-            const char* erro;
-        } enderecos[] = {{clanIP, "erro: lanIP"},
+            const char* value;
+            const char* error;
+        } addresses[] = {{clanIP, "erro: lanIP"},
                          {clanMask, "erro: lanMask"},
                          {clanGW, "erro: lanGW"},
                          {clanDNS1, "erro: lanDNS1"},
                          {clanDNS2, "erro: lanDNS2"}};
-        for (const auto& e : enderecos) {
-            if (ValidaIP(e.valor) != 0) {
-                std::fprintf(x.out, "%s\n", e.erro);
+        for (const auto& e : addresses) {
+            if (check_ip(e.value) != 0) {
+                std::fprintf(x.out, "%s\n", e.error);
                 return 1;
             }
         }
@@ -162,13 +162,13 @@ int configurar_interface_de_rede(const Execucao& x, const Comando& c) {
         std::fprintf(x.out, "     lanDNS1: %s\n", clanDNS1);
         std::fprintf(x.out, "     lanDNS2: %s\n", clanDNS2);
     }
-    int proxy = valor_inteiro(cproxy);
-    static constexpr const char* kModos[] = {"     proxy: %s (SEM PROXY)\n",
+    int proxy = int_value(cproxy);
+    static constexpr const char* kModes[] = {"     proxy: %s (SEM PROXY)\n",
                                              "     proxy: %s (PROXY COM CONFIGURACAO)\n",
                                              "     proxy: %s (PROXY TRANSPARENTE)\n"};
-    std::fprintf(x.out, kModos[proxy], cproxy); // le_ini_rede accepted 0, 1 or 2 only
+    std::fprintf(x.out, kModes[proxy], cproxy); // read_rede_section accepted 0, 1 or 2 only
     if (proxy == 1) {
-        if (ValidaIP(cproxy_ip) != 0) {
+        if (check_ip(cproxy_ip) != 0) {
             std::fputs("erro: proxy_ip\n", x.out);
             return 1;
         }
@@ -177,175 +177,175 @@ int configurar_interface_de_rede(const Execucao& x, const Comando& c) {
         std::fprintf(x.out, "     proxy_user: %s\n", cproxy_user);
         std::fprintf(x.out, "     proxy_senha: %s\n", cproxy_senha);
     }
-    std::string documento = documento_rede();
-    std::fprintf(x.out, "     XML de Configuracao: %s\n", documento.c_str());
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.ConfigurarInterfaceDeRede(s, x.argv[2], documento.data()));
+    std::string document = network_document();
+    std::fprintf(x.out, "     XML de Configuracao: %s\n", document.c_str());
+    int s = session_for_call(x);
+    print_return(x, x.api.ConfigurarInterfaceDeRede(s, x.argv[2], document.data()));
     return 0; // this command has never closed with a separator
 }
 
-int consultar_numero_sessao(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int consultar_numero_sessao(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fprintf(x.out, "     Sessao a consultar: %s\n", x.argv[3]);
-    int s = sessao_para_chamada(x);
-    retorno(x, x.api.ConsultarNumeroSessao(s, x.argv[2], valor_inteiro(x.argv[3])));
-    separador(x);
+    int s = session_for_call(x);
+    print_return(x, x.api.ConsultarNumeroSessao(s, x.argv[2], int_value(x.argv[3])));
+    separator(x);
     return 0;
 }
 
-int consultar_ultima_sessao_fiscal(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
-    int s = sessao_para_chamada(x);
+int consultar_ultima_sessao_fiscal(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
+    int s = session_for_call(x);
     const char* r = x.api.ConsultarUltimaSessaoFiscal(s, x.argv[2]);
-    retorno(x, r);
-    trata_ultima_sessao_fiscal(r, x.out);
-    separador(x);
+    print_return(x, r);
+    handle_ultima_sessao_fiscal(r, x.out);
+    separator(x);
     return 0;
 }
 
-int extrair_logs(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
-    int s = sessao_para_chamada(x);
+int extrair_logs(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
+    int s = session_for_call(x);
     const char* r = x.api.ExtrairLogs(s, x.argv[2]);
-    return trata_extrair_logs(r, x.out, x.err);
+    return handle_extrair_logs(r, x.out, x.err);
 }
 
-int trocar_codigo_de_ativacao(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    int opcao = valor_inteiro(x.argv[3]);
-    if (opcao == 1) {
+int trocar_codigo_de_ativacao(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    int option = int_value(x.argv[3]);
+    if (option == 1) {
         std::fprintf(x.out, "     Opcao: %s - Codigo de Ativacao\n", x.argv[3]);
-        codigo_ativacao(x);
-    } else if (opcao == 2) {
+        activation_code_line(x);
+    } else if (option == 2) {
         std::fprintf(x.out, "     Opcao: %s - Codigo de Emergencia\n", x.argv[3]);
         std::fprintf(x.out, "     Cod. Emeergencia: %s\n", x.argv[2]);
     } else {
         std::fprintf(x.out, "     Opcao: %s - Desconhecido\n", x.argv[3]);
-        codigo_ativacao(x);
+        activation_code_line(x);
     }
     std::fprintf(x.out, "     Novo Codigo: %s\n", x.argv[4]);
-    int s = sessao_para_chamada(x);
+    int s = session_for_call(x);
     // The command line carries the new code once; it is its own confirmation.
-    retorno(x, x.api.TrocarCodigoDeAtivacao(s, x.argv[2], opcao, x.argv[4], x.argv[4]));
-    separador(x);
+    print_return(x, x.api.TrocarCodigoDeAtivacao(s, x.argv[2], option, x.argv[4], x.argv[4]));
+    separator(x);
     return 0;
 }
 
-bool le_ou_avisa(const Execucao& x, std::string& documento) {
-    if (le_documento(x.argv[3], documento)) return true;
+bool read_or_warn(const Invocation& x, std::string& document) {
+    if (read_document(x.argv[3], document)) return true;
     std::fprintf(x.out, "nao conseguiu ler o arquivo: %s\n", x.argv[3]);
     return false;
 }
 
-int enviar_dados_venda(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
-    codigo_ativacao(x);
+int enviar_dados_venda(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
+    activation_code_line(x);
     std::fprintf(x.out, "       Arquivo CFe: %s\n", x.argv[3]);
-    std::string documento;
-    if (!le_ou_avisa(x, documento)) return 1;
-    int s = sessao_para_chamada(x);
+    std::string document;
+    if (!read_or_warn(x, document)) return 1;
+    int s = session_for_call(x);
     // The library may correct the document in place: hand it a writable copy.
-    const char* r = x.api.EnviarDadosVenda(s, x.argv[2], documento.data());
-    retorno(x, r);
-    separador(x);
-    TrataCFe(r, x.out);
+    const char* r = x.api.EnviarDadosVenda(s, x.argv[2], document.data());
+    print_return(x, r);
+    separator(x);
+    print_cfe(r, x.out);
     return 0;
 }
 
-int cancelar_ultima_venda(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
+int cancelar_ultima_venda(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
     std::fprintf(x.out, "       Cod. Ativacao: %s\n", x.argv[2]);
     std::fprintf(x.out, "     Arquivo CFeCanc: %s\n", x.argv[3]);
-    std::string documento;
-    if (!le_ou_avisa(x, documento)) return 1;
+    std::string document;
+    if (!read_or_warn(x, document)) return 1;
     // The key of the sale travels inside the cancellation document; the
     // device wants it as a field of its own as well.
-    std::string chave = chave_cancelamento(documento);
-    int s = sessao_para_chamada(x);
-    const char* r = x.api.CancelarUltimaVenda(s, x.argv[2], chave.data(), documento.data());
-    retorno(x, r);
-    separador(x);
-    TrataCFeCanc(r, x.out);
+    std::string key = cancellation_key(document);
+    int s = session_for_call(x);
+    const char* r = x.api.CancelarUltimaVenda(s, x.argv[2], key.data(), document.data());
+    print_return(x, r);
+    separator(x);
+    print_cfe_canc(r, x.out);
     return 0;
 }
 
-int set_driver(const Execucao& x, const Comando& c) {
-    titulo(x, c.titulo);
-    parametros(x);
+int set_driver(const Invocation& x, const Command& c) {
+    title(x, c.title);
+    parameters_line(x);
     std::fprintf(x.out, "     Parametro: %s\n", x.argv[2]);
     std::fprintf(x.out, "         Valor: %s\n", x.argv[3]);
     std::fflush(x.out);
-    retorno(x, x.api.SetDriver(x.argv[2], x.argv[3])); // no session number for settings
-    separador(x);
+    print_return(x, x.api.SetDriver(x.argv[2], x.argv[3])); // no session number for settings
+    separator(x);
     return 0;
 }
 
 // In the order of the usage text.
-constexpr Comando kComandos[] = {
+constexpr Command kCommands[] = {
     {"AssociarAssinatura", "   AssociarAssinatura codigoDeAtivacao (config.ini)",
-     "Sintaxe: %s AssociarAssinatura codigoDeAtivacao (+ config.ini)\n\n", 3, Opcional::nao,
+     "Sintaxe: %s AssociarAssinatura codigoDeAtivacao (+ config.ini)\n\n", 3, Optional::none,
      "AssociarAssinatura", associar_assinatura},
     {"AtivarSAT", "   AtivarSAT codigoDeAtivacao (config.ini)",
-     "Sintaxe: %s AtivarSAT codigoDeAtivacao (+ config.ini)\n\n", 3, Opcional::nao, "AtivarSAT",
+     "Sintaxe: %s AtivarSAT codigoDeAtivacao (+ config.ini)\n\n", 3, Optional::none, "AtivarSAT",
      ativar_sat},
     {"AtualizarSoftwareSAT", "   AtualizarSoftwareSAT codigoDeAtivacao",
-     "Sintaxe: %s AtualizarSoftwareSAT codigoDeAtivacao \n\n", 3, Opcional::nao,
-     "AtualizarSoftwareSAT", simples, &Api::AtualizarSoftwareSAT},
+     "Sintaxe: %s AtualizarSoftwareSAT codigoDeAtivacao \n\n", 3, Optional::none,
+     "AtualizarSoftwareSAT", plain, &Api::AtualizarSoftwareSAT},
     {"BloquearSAT", "   BloquearSAT codigoDeAtivacao",
-     "Sintaxe: %s BloquearSAT codigoDeAtivacao \n\n", 3, Opcional::nao, "BloquearSAT", simples,
+     "Sintaxe: %s BloquearSAT codigoDeAtivacao \n\n", 3, Optional::none, "BloquearSAT", plain,
      &Api::BloquearSAT},
     {"ConfigurarInterfaceDeRede", "   ConfigurarInterfaceDeRede codigoDeAtivacao (config.ini)",
-     "Sintaxe: %s ConfigurarInterfaceDeRede codigoDeAtivacao (+ config.ini)\n\n", 3, Opcional::nao,
+     "Sintaxe: %s ConfigurarInterfaceDeRede codigoDeAtivacao (+ config.ini)\n\n", 3, Optional::none,
      "ConfigurarInterfaceDeRede", configurar_interface_de_rede},
-    {"ConsultarSAT", "   ConsultarSAT", nullptr, 0, Opcional::nao, "ConsultarSAT", consultar_sat},
+    {"ConsultarSAT", "   ConsultarSAT", nullptr, 0, Optional::none, "ConsultarSAT", consultar_sat},
     {"ConsultarNumeroSessao", "   ConsultarNumeroSessao codigoDeAtivacao cNumeroDeSessao",
-     "Sintaxe: %s ConsultarNumeroSessao codigoDeAtivacao  cNumeroDeSessao\n\n", 4, Opcional::nao,
+     "Sintaxe: %s ConsultarNumeroSessao codigoDeAtivacao  cNumeroDeSessao\n\n", 4, Optional::none,
      "ConsultarNumeroSessao", consultar_numero_sessao},
     {"ConsultarUltimaSessaoFiscal", "   ConsultarUltimaSessaoFiscal codigoDeAtivacao",
      "Sintaxe: %s ConsultarUltimaSessaoFiscal codigoDeAtivacao\n\n", 3,
-     Opcional::ultima_sessao_fiscal, "ConsultarUltimaSessaoFiscal", consultar_ultima_sessao_fiscal},
+     Optional::ultima_sessao_fiscal, "ConsultarUltimaSessaoFiscal", consultar_ultima_sessao_fiscal},
     {"ConsultarStatusOperacional", "   ConsultarStatusOperacional codigoDeAtivacao",
-     "Sintaxe: %s ConsultarStatusOperacional codigoDeAtivacao \n\n", 3, Opcional::nao,
-     "ConsultarStatusOperacional", simples, &Api::ConsultarStatusOperacional},
+     "Sintaxe: %s ConsultarStatusOperacional codigoDeAtivacao \n\n", 3, Optional::none,
+     "ConsultarStatusOperacional", plain, &Api::ConsultarStatusOperacional},
     {"DesbloquearSAT", "   DesbloquearSAT codigoDeAtivacao",
-     "Sintaxe: %s DesbloquearSAT codigoDeAtivacao \n\n", 3, Opcional::nao, "DesbloquearSAT",
-     simples, &Api::DesbloquearSAT},
+     "Sintaxe: %s DesbloquearSAT codigoDeAtivacao \n\n", 3, Optional::none, "DesbloquearSAT", plain,
+     &Api::DesbloquearSAT},
     {"ExtrairLogs", "   ExtrairLogs codigoDeAtivacao",
-     "Sintaxe: %s ExtrairLogs codigoDeAtivacao \n\n", 3, Opcional::nao, "ExtrairLogs",
+     "Sintaxe: %s ExtrairLogs codigoDeAtivacao \n\n", 3, Optional::none, "ExtrairLogs",
      extrair_logs},
     {"TesteFimAFim", "   TesteFimAFim codigoDeAtivacao (config.ini)",
-     "Sintaxe: %s TesteFimAFim codigoDeAtivacao (+ config.ini)\n\n", 3, Opcional::nao,
+     "Sintaxe: %s TesteFimAFim codigoDeAtivacao (+ config.ini)\n\n", 3, Optional::none,
      "TesteFimAFim", teste_fim_a_fim},
     {"TrocarCodigoDeAtivacao", "   TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo",
      "Sintaxe: %s TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo\n"
      "         opcao: 1 -> Codigo de Ativacao - 2 -> Codigo de Emergencia\n",
-     5, Opcional::nao, "TrocarCodigoDeAtivacao", trocar_codigo_de_ativacao},
+     5, Optional::none, "TrocarCodigoDeAtivacao", trocar_codigo_de_ativacao},
     {"EnviarDadosVenda", "   EnviarDadosVenda codigoDeAtivacao arquivo_CFe",
-     "Sintaxe: %s EnviarDadosVenda codigoDeAtivacao  arquivoCFe\n\n", 4, Opcional::nao,
+     "Sintaxe: %s EnviarDadosVenda codigoDeAtivacao  arquivoCFe\n\n", 4, Optional::none,
      "EnviarDadosVendas", enviar_dados_venda},
     {"CancelarUltimaVenda", "   CancelarUltimaVenda codigoDeAtivacao arquivo_CFeCanc",
-     "Sintaxe: %s CancelarUltimaVenda codigoDeAtivacao  arquivoCFeCanc\n\n", 4, Opcional::nao,
+     "Sintaxe: %s CancelarUltimaVenda codigoDeAtivacao  arquivoCFeCanc\n\n", 4, Optional::none,
      "CancelarUltimaVenda", cancelar_ultima_venda},
-    {"SetDriver", nullptr, "Sintaxe: %s SetDriver Parametro Valor \n\n", 4, Opcional::set_driver,
+    {"SetDriver", nullptr, "Sintaxe: %s SetDriver Parametro Valor \n\n", 4, Optional::set_driver,
      "SetDriver", set_driver},
 };
 
-bool suportado(const Api& api, Opcional o) {
+bool supported(const Api& api, Optional o) {
     switch (o) {
-    case Opcional::ultima_sessao_fiscal:
-        return api.suporta_ultima_sessao_fiscal;
-    case Opcional::set_driver:
-        return api.suporta_set_driver;
-    case Opcional::nao:
+    case Optional::ultima_sessao_fiscal:
+        return api.has_ultima_sessao_fiscal;
+    case Optional::set_driver:
+        return api.has_set_driver;
+    case Optional::none:
         break;
     }
     return true;
@@ -353,69 +353,69 @@ bool suportado(const Api& api, Opcional o) {
 
 } // namespace
 
-void imprime_uso(const Execucao& x) {
-    std::fprintf(x.out, "\n%s - Versao: %s - Torvane Informatica\n", programa(x), kVersao);
-    std::fprintf(x.out, "Sintaxe: %s funcao [args] \n", programa(x));
+void print_usage(const Invocation& x) {
+    std::fprintf(x.out, "\n%s - Versao: %s - Torvane Informatica\n", program(x), kVersion);
+    std::fprintf(x.out, "Sintaxe: %s funcao [args] \n", program(x));
     std::fputs("funcoes:\n", x.out);
-    for (const Comando& c : kComandos)
-        if (c.uso && suportado(x.api, c.opcional)) std::fprintf(x.out, "%s\n", c.uso);
+    for (const Command& c : kCommands)
+        if (c.usage && supported(x.api, c.optional)) std::fprintf(x.out, "%s\n", c.usage);
     std::fputs("\n", x.out);
 }
 
-int executa(const Execucao& x) {
+int run(const Invocation& x) {
     if (x.argc < 2 || !x.argv[1]) {
-        imprime_uso(x);
+        print_usage(x);
         return 1;
     }
-    for (const Comando& c : kComandos) {
-        if (c.nome != x.argv[1]) continue;
-        if (!suportado(x.api, c.opcional)) {
+    for (const Command& c : kCommands) {
+        if (c.name != x.argv[1]) continue;
+        if (!supported(x.api, c.optional)) {
             std::fputs("Funcao nao suportada pela biblioteca\n\n", x.out);
             return 1;
         }
         if (c.argc != 0 && x.argc != c.argc) {
-            std::fprintf(x.out, c.sintaxe, programa(x));
+            std::fprintf(x.out, c.syntax, program(x));
             return 1;
         }
-        return c.executa(x, c);
+        return c.run(x, c);
     }
-    imprime_uso(x);
+    print_usage(x);
     return 1;
 }
 
-bool le_documento(const char* path, std::string& conteudo) {
-    conteudo.clear();
+bool read_document(const char* path, std::string& contents) {
+    contents.clear();
     std::FILE* f = std::fopen(path, "r");
     if (!f) return false;
-    char bloco[65536];
+    char block[65536];
     std::size_t n;
-    while ((n = std::fread(bloco, 1, sizeof bloco, f)) > 0)
-        conteudo.append(bloco, n);
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
+        contents.append(block, n);
     bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
 }
 
-std::string chave_cancelamento(std::string_view doc) {
-    auto espaco = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+std::string cancellation_key(std::string_view doc) {
+    auto is_space = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
     for (std::size_t p = doc.find("<infCFe"); p != doc.npos; p = doc.find("<infCFe", p + 1)) {
-        std::size_t depois = p + 7;
-        if (depois < doc.size() && !espaco(doc[depois]) && doc[depois] != '>') continue;
-        std::size_t fim = doc.find('>', depois);
-        std::string_view tag = doc.substr(depois, fim == doc.npos ? doc.npos : fim - depois);
+        std::size_t after = p + 7;
+        if (after < doc.size() && !is_space(doc[after]) && doc[after] != '>') continue;
+        std::size_t stop = doc.find('>', after);
+        std::string_view tag = doc.substr(after, stop == doc.npos ? doc.npos : stop - after);
         for (std::size_t a = tag.find("chCanc"); a != tag.npos; a = tag.find("chCanc", a + 1)) {
-            if (a == 0 || !espaco(tag[a - 1])) continue;
+            if (a == 0 || !is_space(tag[a - 1])) continue;
             std::size_t i = a + 6;
-            while (i < tag.size() && espaco(tag[i]))
+            while (i < tag.size() && is_space(tag[i]))
                 ++i;
             if (i >= tag.size() || tag[i] != '=') continue;
             ++i;
-            while (i < tag.size() && espaco(tag[i]))
+            while (i < tag.size() && is_space(tag[i]))
                 ++i;
             if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) return {};
-            std::size_t fecha = tag.find(tag[i], i + 1);
-            if (fecha == tag.npos) return {};
-            return std::string(tag.substr(i + 1, fecha - i - 1));
+            std::size_t closing = tag.find(tag[i], i + 1);
+            if (closing == tag.npos) return {};
+            return std::string(tag.substr(i + 1, closing - i - 1));
         }
         return {}; // only the first infCFe element counts
     }

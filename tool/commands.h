@@ -10,11 +10,11 @@
 
 namespace satcli {
 
-inline constexpr const char* kVersao = "3.0.0.5";
+inline constexpr const char* kVersion = "3.0.0.5";
 
 // Everything one run needs; output goes to `out` except the one error line
 // that belongs on `err`.
-struct Execucao {
+struct Invocation {
     const Api& api;
     int argc;
     char** argv;
@@ -24,18 +24,18 @@ struct Execucao {
 
 // Runs the command named by argv[1] (the usage text when there is none or it
 // names no command) and returns the exit status.
-int executa(const Execucao& x);
+int run(const Invocation& x);
 
 // Prints the usage text; the ConsultarUltimaSessaoFiscal line only when the
 // library has that function.
-void imprime_uso(const Execucao& x);
+void print_usage(const Invocation& x);
 
 // Reads the whole of `path` (text mode, to the end, so a pipe works too).
 // False when it cannot be opened or read.
-bool le_documento(const char* path, std::string& conteudo);
+bool read_document(const char* path, std::string& contents);
 
 // The value of the chCanc attribute of the document's infCFe element: the key
 // of the sale to cancel. Empty when the document has none.
-std::string chave_cancelamento(std::string_view documento);
+std::string cancellation_key(std::string_view document);
 
 } // namespace satcli

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <span>
 
 #include "ini.h"
 
@@ -31,105 +32,122 @@ char cproxy_senha[65];
 
 namespace {
 
-template <std::size_t N>
-void le(const char* secao, const char* chave, const char* padrao, char (&buf)[N],
-        const char* arquivo) {
-    ini_gets(secao, chave, padrao, buf, static_cast<int>(N), arquivo);
-}
-
-bool comeca_com(const char* texto, const char* prefixo) {
-    return std::strncmp(texto, prefixo, std::strlen(prefixo)) == 0;
+bool starts_with(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
 // The needed section must be the first or the second of the file; the name is
 // compared on its leading characters, with case.
-int aceita_arquivo(const char* secao, const char* arquivo) {
-    char nome[10];
-    bool achou = false;
-    for (int indice = 0; indice < 2 && !achou; ++indice)
-        achou = ini_getsection(indice, nome, sizeof nome, arquivo) > 0 && comeca_com(nome, secao);
-    if (!achou) return -1;
-    return file_existe(arquivo) ? 0 : -1;
+int accept_file(const char* section, const char* file_name) {
+    char name[10];
+    bool found = false;
+    for (int position = 0; position < 2 && !found; ++position)
+        found = ini_getsection(position, name, sizeof name, file_name) > 0 &&
+                starts_with(name, section);
+    if (!found) return -1;
+    return ini_readable(file_name) ? 0 : -1;
+}
+
+// One key of config.ini: its built-in value, the buffer it goes to, and for a
+// few keys the check whose failure ends the reading with "erro: <key>".
+struct Key {
+    const char* key;
+    const char* fallback;
+    char* buf;
+    int size;
+    bool (*valid)(const char* value) = nullptr;
+};
+
+template <std::size_t N>
+constexpr Key key(const char* name, const char* fallback, char (&buf)[N],
+                  bool (*valid)(const char*) = nullptr) {
+    return {name, fallback, buf, static_cast<int>(N), valid};
+}
+
+const Key kDefaultKeys[] = {
+    key("LAYOUT", "0.06", cLayout),           key("CNPJ_CONTRIB", " ", cCNPJContrib),
+    key("IE_CONTRIB", " ", cIEContrib),       key("CNPJ_SH", " ", cCNPJSh),
+    key("ASSINATURA_SH", " ", cAssinaturaSH), key("UF", " ", cUF),
+};
+
+// In the order they are read; a refused value leaves the keys after it unread.
+// prioridade, prioridade_3g, usuario_3g, senha_3g, phone_3g and APN_3g may be
+// present; no request uses them.
+const Key kRedeKeys[] = {
+    key("tipoInter", " ", ctipoInter, [](const char* v) { return starts_with(v, "ETHE"); }),
+    key("tipoLan", " ", ctipoLan,
+        [](const char* v) { return starts_with(v, "DHCP") || starts_with(v, "IPFIX"); }),
+    key("lanIP", "", clanIP),
+    key("lanMask", "", clanMask),
+    key("lanGW", "", clanGW),
+    key("lanDNS1", "", clanDNS1),
+    key("lanDNS2", "", clanDNS2),
+    key("proxy", "", cproxy,
+        [](const char* v) {
+            const int proxy = int_value(v);
+            return proxy >= 0 && proxy <= 2;
+        }),
+    key("proxy_ip", "", cproxy_ip),
+    key("proxy_porta", "", cproxy_porta),
+    key("proxy_user", "", cproxy_user),
+    key("proxy_senha", "", cproxy_senha),
+};
+
+// Where the groups of kRedeKeys begin.
+constexpr std::size_t kTipoInter = 0, kLanIP = 2, kProxy = 7, kProxyIp = 8;
+
+// Reads `keys` of `section`; -1 after printing "erro: <key>" to `out` at the
+// first refused value.
+template <std::size_t N>
+int read_keys(const char* section, const Key (&keys)[N], std::FILE* out, const char* file_name) {
+    if (accept_file(section, file_name) != 0) return -1;
+    for (const Key& k : keys) {
+        ini_gets(section, k.key, k.fallback, k.buf, k.size, file_name);
+        if (k.valid && !k.valid(k.buf)) {
+            std::fprintf(out, "erro: %s\n", k.key);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 } // namespace
 
-int valor_inteiro(const char* texto) {
-    if (!texto) return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(texto);
+int int_value(const char* text) {
+    if (!text) return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     while (std::isspace(*p))
         ++p;
-    bool negativo = false;
-    if (*p == '+' || *p == '-') negativo = *p++ == '-';
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
     long long v = 0;
     for (; std::isdigit(*p); ++p) {
         v = v * 10 + (*p - '0');
         if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
     }
-    if (negativo) return static_cast<int>(-v);
+    if (negative) return static_cast<int>(-v);
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
-int file_existe(const char* path) {
-    std::FILE* f = std::fopen(path, "r");
-    if (!f) return 0;
-    std::fclose(f);
-    return 1;
-}
-
-int ValidaIP(const char* ip) {
+int check_ip(const char* ip) {
     for (std::size_t i = 0; ip[i]; ++i) {
-        bool ponto = i == 3 || i == 7 || i == 11;
-        if (ponto ? ip[i] != '.' : !std::isdigit(static_cast<unsigned char>(ip[i]))) return 1;
+        bool dot = i == 3 || i == 7 || i == 11;
+        if (dot ? ip[i] != '.' : !std::isdigit(static_cast<unsigned char>(ip[i]))) return 1;
     }
     return 0;
 }
 
-int le_ini_default(const char* arquivo) {
-    if (aceita_arquivo("DEFAULT", arquivo) != 0) return -1;
-    le("DEFAULT", "LAYOUT", "0.06", cLayout, arquivo);
-    le("DEFAULT", "CNPJ_CONTRIB", " ", cCNPJContrib, arquivo);
-    le("DEFAULT", "IE_CONTRIB", " ", cIEContrib, arquivo);
-    le("DEFAULT", "CNPJ_SH", " ", cCNPJSh, arquivo);
-    le("DEFAULT", "ASSINATURA_SH", " ", cAssinaturaSH, arquivo);
-    le("DEFAULT", "UF", " ", cUF, arquivo);
+int read_default_section(const char* file_name) {
+    if (read_keys("DEFAULT", kDefaultKeys, stdout, file_name) != 0) return -1;
     std::snprintf(cCNPJValue, sizeof cCNPJValue, "%s%s", cCNPJSh, cCNPJContrib);
     return 0;
 }
 
-int le_ini_rede(std::FILE* out, const char* arquivo) {
-    if (aceita_arquivo("REDE", arquivo) != 0) return -1;
-    le("REDE", "tipoInter", " ", ctipoInter, arquivo);
-    if (!comeca_com(ctipoInter, "ETHE")) {
-        std::fputs("erro: tipoInter\n", out);
-        return -1;
-    }
-    le("REDE", "tipoLan", " ", ctipoLan, arquivo);
-    if (!comeca_com(ctipoLan, "DHCP") && !comeca_com(ctipoLan, "IPFIX")) {
-        std::fputs("erro: tipoLan\n", out);
-        return -1;
-    }
-    le("REDE", "lanIP", "", clanIP, arquivo);
-    le("REDE", "lanMask", "", clanMask, arquivo);
-    le("REDE", "lanGW", "", clanGW, arquivo);
-    le("REDE", "lanDNS1", "", clanDNS1, arquivo);
-    le("REDE", "lanDNS2", "", clanDNS2, arquivo);
-    le("REDE", "proxy", "", cproxy, arquivo);
-    int proxy = valor_inteiro(cproxy);
-    if (proxy < 0 || proxy > 2) {
-        std::fputs("erro: proxy\n", out);
-        return -1;
-    }
-    le("REDE", "proxy_ip", "", cproxy_ip, arquivo);
-    le("REDE", "proxy_porta", "", cproxy_porta, arquivo);
-    le("REDE", "proxy_user", "", cproxy_user, arquivo);
-    le("REDE", "proxy_senha", "", cproxy_senha, arquivo);
-    // prioridade, prioridade_3g, usuario_3g, senha_3g, phone_3g and APN_3g may
-    // be present; no request uses them.
-    return 0;
+int read_rede_section(std::FILE* out, const char* file_name) {
+    return read_keys("REDE", kRedeKeys, out, file_name);
 }
 
-std::string documento_teste_fim_a_fim() {
+std::string teste_fim_a_fim_document() {
     std::string d;
     d.reserve(1400);
     d += "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFe><infCFe versaoDadosEnt=\"";
@@ -154,35 +172,24 @@ std::string documento_teste_fim_a_fim() {
     return d;
 }
 
-std::string documento_rede() {
-    std::string d = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><tipoInter>";
-    auto elemento = [&d](const char* nome, const char* valor) {
-        d += '<';
-        d += nome;
-        d += '>';
-        d += valor;
-        d += "</";
-        d += nome;
-        d += '>';
+std::string network_document() {
+    std::string d = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config>";
+    // Each element is named after its key in [REDE].
+    auto elements = [&d](std::size_t first, std::size_t count) {
+        for (const Key& k : std::span(kRedeKeys).subspan(first, count)) {
+            d += '<';
+            d += k.key;
+            d += '>';
+            d += k.buf;
+            d += "</";
+            d += k.key;
+            d += '>';
+        }
     };
-    d += ctipoInter;
-    d += "</tipoInter><tipoLan>";
-    d += ctipoLan;
-    d += "</tipoLan>";
-    if (!comeca_com(ctipoLan, "DHCP")) {
-        elemento("lanIP", clanIP);
-        elemento("lanMask", clanMask);
-        elemento("lanGW", clanGW);
-        elemento("lanDNS1", clanDNS1);
-        elemento("lanDNS2", clanDNS2);
-    }
-    elemento("proxy", cproxy);
-    if (valor_inteiro(cproxy) == 1) {
-        elemento("proxy_ip", cproxy_ip);
-        elemento("proxy_porta", cproxy_porta);
-        elemento("proxy_user", cproxy_user);
-        elemento("proxy_senha", cproxy_senha);
-    }
+    elements(kTipoInter, 2);
+    if (!starts_with(ctipoLan, "DHCP")) elements(kLanIP, 5);
+    elements(kProxy, 1);
+    if (int_value(cproxy) == 1) elements(kProxyIp, 4);
     d += "</config>";
     return d;
 }

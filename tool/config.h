@@ -39,28 +39,25 @@ extern char cproxy_senha[65];
 // Integer value of a text: leading white space, optional sign, decimal digits
 // up to the first other character; no digits give 0. Out-of-range values are
 // clamped to the int range.
-int valor_inteiro(const char* texto);
-
-// 1 when `path` can be opened for reading, else 0.
-int file_existe(const char* path);
+int int_value(const char* text);
 
 // 0 when `ip` has '.' at positions 3, 7 and 11 and decimal digits everywhere
 // else (so 192.168.001.010 and the empty text pass, 192.168.1.10 does not);
 // 1 otherwise.
-int ValidaIP(const char* ip);
+int check_ip(const char* ip);
 
-// Read [DEFAULT] / [REDE] of `arquivo`. 0 on success, -1 when the file or its
+// Read [DEFAULT] / [REDE] of `file_name`. 0 on success, -1 when the file or its
 // section is not accepted or (for [REDE]) a value is refused, after printing
 // the value's "erro: ..." line to `out`.
-int le_ini_default(const char* arquivo = kConfigIni);
-int le_ini_rede(std::FILE* out, const char* arquivo = kConfigIni);
+int read_default_section(const char* file_name = kConfigIni);
+int read_rede_section(std::FILE* out, const char* file_name = kConfigIni);
 
 // The sample sale sent by TesteFimAFim, from the [DEFAULT] values.
-std::string documento_teste_fim_a_fim();
+std::string teste_fim_a_fim_document();
 
 // The network document sent by ConfigurarInterfaceDeRede, from the [REDE]
 // values: lan elements only for a fixed address, proxy_ elements only for a
 // configured proxy (mode 1).
-std::string documento_rede();
+std::string network_document();
 
 } // namespace satcli

@@ -11,10 +11,10 @@
 #include "session.h"
 
 int main(int argc, char** argv) {
-    satcli::limpa_sessoes();
+    satcli::clear_sessions();
     satcli::Api api;
-    if (!satcli::carrega_biblioteca(satcli::kLibraryPath, api, stdout)) return 1;
-    int status = satcli::executa({api, argc, argv, stdout, stderr});
+    if (!satcli::load_library(satcli::kLibraryPath, api, stdout)) return 1;
+    int status = satcli::run({api, argc, argv, stdout, stderr});
     if (std::fflush(stdout) != 0 && status == 0) status = 1;
     return status;
 }

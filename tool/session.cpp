@@ -7,54 +7,54 @@
 
 namespace satcli {
 
-int n100Sessoes[100];
-int idx_100sessoes;
+int recent_sessions[100];
+int recent_index;
 
 namespace {
-unsigned sorteios = 0;
+unsigned draws = 0;
 }
 
-void limpa_sessoes() {
-    std::fill(std::begin(n100Sessoes), std::end(n100Sessoes), 0);
-    idx_100sessoes = 0;
+void clear_sessions() {
+    std::fill(std::begin(recent_sessions), std::end(recent_sessions), 0);
+    recent_index = 0;
 }
 
-unsigned semente_sessao(std::time_t agora, pid_t pid, unsigned sorteio) {
+unsigned session_seed(std::time_t now, pid_t pid, unsigned draw) {
     // 64-bit mix (splitmix finaliser) so that neighbouring seconds, process
     // ids and draw counts land far apart in the generator's seed space.
-    unsigned long long x = static_cast<unsigned long long>(agora);
+    unsigned long long x = static_cast<unsigned long long>(now);
     x ^= static_cast<unsigned long long>(static_cast<unsigned>(pid)) << 32;
-    x += 0x9E3779B97F4A7C15ULL * (sorteio + 1ULL);
+    x += 0x9E3779B97F4A7C15ULL * (draw + 1ULL);
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
     x ^= x >> 31;
     return static_cast<unsigned>(x ^ (x >> 32));
 }
 
-int _100sessao() {
-    std::srand(semente_sessao(std::time(nullptr), getpid(), sorteios++));
+int draw_session() {
+    std::srand(session_seed(std::time(nullptr), getpid(), draws++));
     int r = std::rand();
     return r <= 999999 ? r : r % 1000000;
 }
 
-bool Valida100Sessoes(int candidato) {
-    return std::find(std::begin(n100Sessoes), std::end(n100Sessoes), candidato) ==
-           std::end(n100Sessoes);
+bool session_is_new(int candidate) {
+    return std::find(std::begin(recent_sessions), std::end(recent_sessions), candidate) ==
+           std::end(recent_sessions);
 }
 
-int Salva100Sessoes(int numero) {
-    idx_100sessoes = idx_100sessoes >= 99 ? 0 : idx_100sessoes + 1;
-    n100Sessoes[idx_100sessoes] = numero;
+int remember_session(int number) {
+    recent_index = recent_index >= 99 ? 0 : recent_index + 1;
+    recent_sessions[recent_index] = number;
     return 1;
 }
 
-int _sessao() {
-    int candidato;
+int new_session() {
+    int candidate;
     do {
-        candidato = _100sessao();
-    } while (!Valida100Sessoes(candidato));
-    Salva100Sessoes(candidato);
-    return candidato;
+        candidate = draw_session();
+    } while (!session_is_new(candidate));
+    remember_session(candidate);
+    return candidate;
 }
 
 } // namespace satcli

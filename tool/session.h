@@ -8,26 +8,26 @@
 namespace satcli {
 
 // The last 100 numbers handed out in this process, used as a ring.
-extern int n100Sessoes[100];
+extern int recent_sessions[100];
 // The slot written last.
-extern int idx_100sessoes;
+extern int recent_index;
 
 // Empties the ring: all slots 0, index 0.
-void limpa_sessoes();
+void clear_sessions();
 
 // Seed for one draw. Mixes the clock with the process id so that two runs
 // started in the same second draw different numbers, and with a per-process
 // draw count so that a refused candidate is followed by a new one at once.
-unsigned semente_sessao(std::time_t agora, pid_t pid, unsigned sorteio);
+unsigned session_seed(std::time_t now, pid_t pid, unsigned draw);
 
 // A candidate number from 0 to 999999.
-int _100sessao();
-// True when `candidato` is not in the ring (slots still 0 count, so 0 is
+int draw_session();
+// True when `candidate` is not in the ring (slots still 0 count, so 0 is
 // refused while the ring is not full).
-bool Valida100Sessoes(int candidato);
-// Advances the index (99 wraps to 0) and stores `numero` there. Always 1.
-int Salva100Sessoes(int numero);
+bool session_is_new(int candidate);
+// Advances the index (99 wraps to 0) and stores `number` there. Always 1.
+int remember_session(int number);
 // Draws candidates until one is not in the ring, remembers it and returns it.
-int _sessao();
+int new_session();
 
 } // namespace satcli

@@ -168,7 +168,7 @@ TEST(AccessKey, CheckDigitMatchesHandComputedKeys) {
 
 // ---- faults -------------------------------------------------------------------------
 
-TEST(Faults, ParsesSpecs) {
+TEST(Faults, ParsesRules) {
     std::string err;
     auto r = parse_fault("2*04:busy", err);
     ASSERT_TRUE(r) << err;

@@ -55,7 +55,7 @@ std::string hostile_text() {
 class BadInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        FAULTS_SANDBOX(halvex);
+        SAT_ENTER_SANDBOX_WITH(halvex, faults::enter_sandbox);
         halvex_ = halvex;
     }
     void start_device(int seconds = 2, const std::string& extra = "") {

@@ -111,7 +111,7 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {};
 TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
     const Function& f = *GetParam().function;
     const Fault& fault = *GetParam().fault;
-    FAULTS_SANDBOX(halvex);
+    SAT_ENTER_SANDBOX_WITH(halvex, faults::enter_sandbox);
 
     std::unique_ptr<testsupport::Emulator> emu;
     if (fault.rule_text) {

@@ -165,8 +165,7 @@ std::string settings(const std::string& serial, int attempts, int pause, int sec
     return ini;
 }
 
-bool enter_sandbox(std::string& halvex, std::string& why) {
-    halvex = testsupport::make_temp_dir("halvex");
+bool enter_sandbox(const std::string& halvex, std::string& why) {
     if (!testsupport::enter_halvex_sandbox(halvex, why)) return false;
     const std::string shm = halvex + "/shm";
     if (mkdir(shm.c_str(), 0755) != 0 && errno != EEXIST) {

@@ -60,8 +60,9 @@ std::string settings(const std::string& serial, int attempts, int pause, int sec
                      const std::string& extra = "");
 
 // Moves into a private mount namespace with `halvex` at /var/torvane_halvex and a
-// private /dev/shm; false (with the reason) where that cannot be done.
-bool enter_sandbox(std::string& halvex, std::string& why);
+// private /dev/shm; false (with the reason) where that cannot be done. For
+// SAT_ENTER_SANDBOX_WITH (sandbox.h).
+bool enter_sandbox(const std::string& halvex, std::string& why);
 
 std::string sale_document();
 std::string read_source_file(const std::string& relative); // under the source tree
@@ -72,11 +73,3 @@ std::string read_source_file(const std::string& relative); // under the source t
 void drop_file_capabilities();
 
 } // namespace faults
-
-#define FAULTS_SANDBOX(halvex)                                                                     \
-    std::string halvex;                                                                            \
-    do {                                                                                           \
-        std::string why_;                                                                          \
-        if (!faults::enter_sandbox(halvex, why_))                                                  \
-            GTEST_SKIP() << "no private mount namespace: " << why_;                                \
-    } while (0)

@@ -141,7 +141,7 @@ class SatcliBadInput : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(SatcliBadInput, EndsWithTheRightStatusAndKeepsFiles) {
     const Case& c = kCases[GetParam()];
-    FAULTS_SANDBOX(halvex);
+    SAT_ENTER_SANDBOX_WITH(halvex, faults::enter_sandbox);
     testsupport::Emulator emu;
     ASSERT_FALSE(emu.device().empty());
     ASSERT_TRUE(

@@ -84,7 +84,7 @@ void expect_one_exchange_at_a_time(const std::string& transcript, const std::set
 class Threads : public ::testing::Test {
   protected:
     void SetUp() override {
-        FAULTS_SANDBOX(halvex);
+        SAT_ENTER_SANDBOX_WITH(halvex, faults::enter_sandbox);
         emu_ = std::make_unique<testsupport::Emulator>();
         ASSERT_FALSE(emu_->device().empty());
         ASSERT_TRUE(testsupport::write_file(halvex + "/sat.ini",

@@ -42,11 +42,13 @@ std::string read_file(const std::string& path);
 
 // Skips the current GoogleTest test with a clear message when no private
 // namespace can be made; otherwise `halvex` names the folder now mounted at
-// /var/torvane_halvex.
-#define SAT_ENTER_SANDBOX(halvex)                                                                  \
+// /var/torvane_halvex. `enter(halvex, why)` makes the namespace: by default
+// enter_halvex_sandbox; a suite that needs more mounts passes its own.
+#define SAT_ENTER_SANDBOX_WITH(halvex, enter)                                                      \
     std::string halvex = testsupport::make_temp_dir("halvex");                                     \
     do {                                                                                           \
         std::string sandbox_why_;                                                                  \
-        if (!testsupport::enter_halvex_sandbox(halvex, sandbox_why_))                              \
+        if (!enter(halvex, sandbox_why_))                                                          \
             GTEST_SKIP() << "no private mount namespace: " << sandbox_why_;                        \
     } while (0)
+#define SAT_ENTER_SANDBOX(halvex) SAT_ENTER_SANDBOX_WITH(halvex, testsupport::enter_halvex_sandbox)

@@ -22,7 +22,7 @@ std::string config(const std::string& texto) {
 
 } // namespace
 
-TEST(ValidaIP, ChecksOnlyTheShapeOfThreeDigitParts) {
+TEST(check_ip, ChecksOnlyTheShapeOfThreeDigitParts) {
     const struct {
         const char* ip;
         int esperado;
@@ -41,7 +41,7 @@ TEST(ValidaIP, ChecksOnlyTheShapeOfThreeDigitParts) {
         {"000.000.000.000", 0},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(ValidaIP(c.ip), c.esperado) << c.ip;
+        EXPECT_EQ(check_ip(c.ip), c.esperado) << c.ip;
 }
 
 TEST(ValorInteiro, ReadsLikeTheCommandLineExpects) {
@@ -62,7 +62,7 @@ TEST(ValorInteiro, ReadsLikeTheCommandLineExpects) {
         {"-99999999999", INT_MIN},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(valor_inteiro(c.texto), c.esperado) << c.texto;
+        EXPECT_EQ(int_value(c.texto), c.esperado) << c.texto;
 }
 
 // More refusals run through satcli in golden_stub_test.
@@ -78,12 +78,12 @@ TEST(ConfigDefault, SectionMustBeFirstOrSecondAndSpelledExactly) {
         {"", -1},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(le_ini_default(config(c.texto).c_str()), c.esperado) << c.texto;
-    EXPECT_EQ(le_ini_default("/nonexistent/config.ini"), -1);
+        EXPECT_EQ(read_default_section(config(c.texto).c_str()), c.esperado) << c.texto;
+    EXPECT_EQ(read_default_section("/nonexistent/config.ini"), -1);
 }
 
 TEST(ConfigDefault, DefaultsWidthsAndTheCnpjValue) {
-    ASSERT_EQ(le_ini_default(config("[DEFAULT]\n").c_str()), 0);
+    ASSERT_EQ(read_default_section(config("[DEFAULT]\n").c_str()), 0);
     EXPECT_STREQ(cLayout, "0.06");
     EXPECT_STREQ(cCNPJContrib, " ");
     EXPECT_STREQ(cIEContrib, " ");
@@ -96,7 +96,7 @@ TEST(ConfigDefault, DefaultsWidthsAndTheCnpjValue) {
     std::string texto = "[DEFAULT]\nLAYOUT=0.07.1\nCNPJ_CONTRIB=11111111111111\n"
                         "IE_CONTRIB=111111111111\nCNPJ_SH=22222222222222\nASSINATURA_SH=" +
                         assinatura + "\nUF=355\n";
-    ASSERT_EQ(le_ini_default(config(texto).c_str()), 0);
+    ASSERT_EQ(read_default_section(config(texto).c_str()), 0);
     EXPECT_STREQ(cLayout, "0.07.");
     EXPECT_STREQ(cUF, "35");
     EXPECT_EQ(std::string(cAssinaturaSH), std::string(344, 'A'));
@@ -107,7 +107,7 @@ namespace {
 
 int rede(const std::string& corpo, std::string* saida = nullptr) {
     Captura c;
-    int r = le_ini_rede(c.file(), config("[REDE]\n" + corpo).c_str());
+    int r = read_rede_section(c.file(), config("[REDE]\n" + corpo).c_str());
     if (saida) *saida = c.texto();
     return r;
 }
@@ -140,8 +140,8 @@ TEST(ConfigRede, ChecksInterfaceLanTypeAndProxyMode) {
 }
 
 TEST(Documents, SampleSaleCarriesTheValuesUnescaped) {
-    ASSERT_EQ(le_ini_default(config("[DEFAULT]\nCNPJ_SH=1<&2\nIE_CONTRIB=ie\n").c_str()), 0);
-    std::string d = documento_teste_fim_a_fim();
+    ASSERT_EQ(read_default_section(config("[DEFAULT]\nCNPJ_SH=1<&2\nIE_CONTRIB=ie\n").c_str()), 0);
+    std::string d = teste_fim_a_fim_document();
     EXPECT_EQ(
         d.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFe><infCFe versaoDadosEnt=\"0.06\">"
                 "<ide><CNPJ>1<&2</CNPJ><signAC> </signAC><numeroCaixa>099</numeroCaixa></ide>"
@@ -157,8 +157,8 @@ TEST(Documents, SampleSaleCarriesTheValuesUnescaped) {
         "[DEFAULT]\nLAYOUT=" + std::string(5, 'L') + "\nCNPJ_CONTRIB=" + std::string(40, 'c') +
         "\nIE_CONTRIB=" + std::string(40, 'i') + "\nCNPJ_SH=" + std::string(40, 's') +
         "\nASSINATURA_SH=" + std::string(400, 'a') + "\n";
-    ASSERT_EQ(le_ini_default(config(cheio).c_str()), 0);
-    EXPECT_EQ(documento_teste_fim_a_fim().size(), 1307u);
+    ASSERT_EQ(read_default_section(config(cheio).c_str()), 0);
+    EXPECT_EQ(teste_fim_a_fim_document().size(), 1307u);
 }
 
 TEST(Documents, NetworkDocumentFollowsLanTypeAndProxyMode) {
@@ -183,7 +183,7 @@ TEST(Documents, NetworkDocumentFollowsLanTypeAndProxyMode) {
     };
     for (const auto& c : casos) {
         ASSERT_EQ(rede(c.corpo), 0) << c.corpo;
-        EXPECT_EQ(documento_rede(), cabeca + c.resto) << c.corpo;
+        EXPECT_EQ(network_document(), cabeca + c.resto) << c.corpo;
     }
     std::string cheio =
         "tipoInter=ETHE\ntipoLan=IPFIXXXXX\nlanIP=" + std::string(20, '1') +
@@ -192,5 +192,5 @@ TEST(Documents, NetworkDocumentFollowsLanTypeAndProxyMode) {
         "\nproxy=1\nproxy_ip=" + std::string(20, '6') + "\nproxy_porta=" + std::string(9, '7') +
         "\nproxy_user=" + std::string(90, 'u') + "\nproxy_senha=" + std::string(90, 's') + "\n";
     ASSERT_EQ(rede(cheio), 0);
-    EXPECT_EQ(documento_rede().size(), 535u);
+    EXPECT_EQ(network_document().size(), 535u);
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base64.h"
 #include "answers.h"
 #include "emulator.h"
 #include "process.h"
@@ -37,13 +38,13 @@ std::string cod(const std::string& c = kCodigo) {
 std::string decodifica(std::string_view texto) {
     std::vector<char> out(texto.size() + 1);
     std::size_t n = 0;
-    satcli::base64decode(texto.data(), texto.size(), out.data(), out.size(), &n);
+    torvane::base64_decode(texto.data(), texto.size(), out.data(), out.size(), &n);
     return std::string(out.data(), n);
 }
 
 std::string frame_cfe(const std::string& rotulo, const std::string& resposta) {
-    std::string doc = decodifica(satcli::campo(resposta, 6));
-    return "\nChave " + rotulo + ": " + std::string(satcli::campo(resposta, 8)) + "\n" + TRACOS +
+    std::string doc = decodifica(satcli::field(resposta, 6));
+    return "\nChave " + rotulo + ": " + std::string(satcli::field(resposta, 8)) + "\n" + TRACOS +
            "\n\n" + rotulo + ": " + doc.c_str() + "\n\n" + TRACOS + "\n\n";
 }
 
@@ -77,7 +78,7 @@ class Dispositivo {
         std::string s = f.back();
         return s.size() >= 2 ? s.substr(0, s.size() - 2) : s;
     }
-    std::string sessao() { return std::string(satcli::campo(ultimo_frame(), 2)); }
+    std::string sessao() { return std::string(satcli::field(ultimo_frame(), 2)); }
     // The last answer the device sent, as it went over the line.
     std::string ultima_resposta() {
         for (int tentativa = 0; tentativa < 100; ++tentativa) {
@@ -148,19 +149,19 @@ TEST(Device, SaleCancellationAndLastFiscalSession) {
 
     Resultado venda = d.roda({"EnviarDadosVenda", kCodigo, "venda.xml"});
     std::string rv = d.ultima_resposta();
-    ASSERT_EQ(satcli::campo(rv, 1), "06000") << rv;
+    ASSERT_EQ(satcli::field(rv, 1), "06000") << rv;
     EXPECT_EQ(d.ultimo_frame(),
               "|03|" + d.sessao() + "|" + kCodigo + "|" + le(d.pasta + "/venda.xml"));
     EXPECT_EQ(venda.status, 0);
     EXPECT_EQ(venda.out, cabeca("EnviarDadosVendas") +
                              params(cod() + "       Arquivo CFe: venda.xml\n") + retorno(rv) + SEP +
                              frame_cfe("CFe", rv));
-    std::string chave(satcli::campo(rv, 8));
+    std::string chave(satcli::field(rv, 8));
     ASSERT_EQ(chave.size(), 47u);
 
     Resultado ultima = d.roda({"ConsultarUltimaSessaoFiscal", kCodigo});
     std::string ru = d.ultima_resposta();
-    EXPECT_EQ(satcli::campo(ru, 1), "06000");
+    EXPECT_EQ(satcli::field(ru, 1), "06000");
     EXPECT_EQ(ultima.out, cabeca("ConsultarUltimaSessaoFiscal") + params(cod()) + retorno(ru) +
                               frame_cfe("CFe", ru) + SEP);
 
@@ -176,7 +177,7 @@ TEST(Device, SaleCancellationAndLastFiscalSession) {
     ASSERT_EQ(std::count(rc.begin(), rc.end(), '|'), 10) << rc;
     rc.insert(rc.rfind('|'), "|");
     EXPECT_EQ(d.ultimo_frame(), "|04|" + d.sessao() + "|" + kCodigo + "|" + chave + "|" + canc);
-    EXPECT_EQ(satcli::campo(rc, 1), "07000") << rc;
+    EXPECT_EQ(satcli::field(rc, 1), "07000") << rc;
     EXPECT_EQ(cancela.status, 0);
     EXPECT_EQ(cancela.out, cabeca("CancelarUltimaVenda") +
                                params("       Cod. Ativacao: " + kCodigo +
@@ -185,7 +186,7 @@ TEST(Device, SaleCancellationAndLastFiscalSession) {
 
     Resultado depois = d.roda({"ConsultarUltimaSessaoFiscal", kCodigo});
     std::string rd = d.ultima_resposta();
-    EXPECT_EQ(satcli::campo(rd, 1), "07000");
+    EXPECT_EQ(satcli::field(rd, 1), "07000");
     EXPECT_EQ(depois.out, cabeca("ConsultarUltimaSessaoFiscal") + params(cod()) + retorno(rd) +
                               frame_cfe("CFeCanc", rd) + SEP);
 
@@ -205,11 +206,11 @@ TEST(Device, LogExtraction) {
     Resultado ok = d.roda({"ExtrairLogs", kCodigo});
     std::string r = d.ultima_resposta();
     EXPECT_EQ(d.ultimo_frame(), "|12|" + d.sessao() + "|" + kCodigo + "|3.0.0.3_x86");
-    ASSERT_EQ(satcli::campo(r, 1), "15000");
+    ASSERT_EQ(satcli::field(r, 1), "15000");
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.out,
-              topo + "Cod Retorno: 15000|" + std::string(satcli::campo(r, 2)) + "\n" + salvo);
-    EXPECT_EQ(le(d.pasta + "/log_sat.txt"), decodifica(satcli::campo(r, 5)));
+              topo + "Cod Retorno: 15000|" + std::string(satcli::field(r, 2)) + "\n" + salvo);
+    EXPECT_EQ(le(d.pasta + "/log_sat.txt"), decodifica(satcli::field(r, 5)));
     EXPECT_FALSE(le(d.pasta + "/log_sat.txt").empty());
 
     d.emu.fault("1*12:answer:{sessao}|15000|Transferencia completa||");
@@ -221,14 +222,14 @@ TEST(Device, LogExtraction) {
     Resultado ocupado = d.roda({"ExtrairLogs", kCodigo});
     std::string ro = d.ultima_resposta();
     EXPECT_EQ(ocupado.out,
-              topo + "Cod Retorno: 15098|" + std::string(satcli::campo(ro, 2)) + "\n" + fecho);
+              topo + "Cod Retorno: 15098|" + std::string(satcli::field(ro, 2)) + "\n" + fecho);
 
     Resultado errado = d.roda({"ExtrairLogs", "00000000"});
     std::string re = d.ultima_resposta();
     EXPECT_EQ(errado.status, 0);
     EXPECT_EQ(errado.out, cabeca("ExtrairLogs") + params(cod("00000000")) +
-                              "Cod Retorno: " + std::string(satcli::campo(re, 1)) + "|" +
-                              std::string(satcli::campo(re, 3)) + "\n" + fecho);
+                              "Cod Retorno: " + std::string(satcli::field(re, 1)) + "|" +
+                              std::string(satcli::field(re, 3)) + "\n" + fecho);
 
     ASSERT_EQ(unlink((d.pasta + "/log_sat.txt").c_str()), 0);
     ASSERT_EQ(mkdir((d.pasta + "/log_sat.txt").c_str(), 0755), 0);
@@ -237,7 +238,7 @@ TEST(Device, LogExtraction) {
     EXPECT_EQ(falha.status, 1);
     EXPECT_EQ(falha.err, "Erro ao criar arquivo\n");
     EXPECT_EQ(falha.out,
-              topo + "Cod Retorno: 15000|" + std::string(satcli::campo(rf, 2)) + "\n" + fecho);
+              topo + "Cod Retorno: 15000|" + std::string(satcli::field(rf, 2)) + "\n" + fecho);
 }
 
 TEST(Device, ActivationAssociationAndEndToEndTestFromConfig) {
@@ -252,7 +253,7 @@ TEST(Device, ActivationAssociationAndEndToEndTestFromConfig) {
                                             "     CNPJ Contribuinte: 47291583000110\n"
                                             "     UF: 35\n") +
                              retorno(ra) + SEP);
-    EXPECT_EQ(satcli::campo(ra, 1), "04000") << ra;
+    EXPECT_EQ(satcli::field(ra, 1), "04000") << ra;
 
     std::string assinatura;
     {
@@ -268,7 +269,7 @@ TEST(Device, ActivationAssociationAndEndToEndTestFromConfig) {
                                params(cod() + "     CNPJValue: 0831749200015547291583000110\n" +
                                       "     AssinaturaSH: " + assinatura + "\n") +
                                retorno(rs) + SEP);
-    EXPECT_EQ(satcli::campo(rs, 1), "13000") << rs;
+    EXPECT_EQ(satcli::field(rs, 1), "13000") << rs;
 
     Resultado teste = d.roda({"TesteFimAFim", kCodigo});
     std::string rt = d.ultima_resposta();
@@ -282,7 +283,7 @@ TEST(Device, ActivationAssociationAndEndToEndTestFromConfig) {
                                     "     IE Contribuinte: 111222333444\n     XML: " +
                                     xml + "\n") +
                              retorno(rt) + SEP);
-    EXPECT_EQ(satcli::campo(rt, 1), "09000") << rt;
+    EXPECT_EQ(satcli::field(rt, 1), "09000") << rt;
 }
 
 TEST(Device, NetworkConfigurationAndCodeChange) {
@@ -305,14 +306,14 @@ TEST(Device, NetworkConfigurationAndCodeChange) {
     Resultado troca = d.roda({"TrocarCodigoDeAtivacao", "87654321", "2", "11112222"});
     std::string rt = d.ultima_resposta();
     EXPECT_EQ(d.ultimo_frame(), "|15|" + d.sessao() + "|87654321|2|11112222|11112222");
-    EXPECT_EQ(satcli::campo(rt, 1), "18000") << rt;
+    EXPECT_EQ(satcli::field(rt, 1), "18000") << rt;
     EXPECT_EQ(troca.out, cabeca("TrocarCodigoDeAtivacao") +
                              params("     Opcao: 2 - Codigo de Emergencia\n"
                                     "     Cod. Emeergencia: 87654321\n"
                                     "     Novo Codigo: 11112222\n") +
                              retorno(rt) + SEP);
     d.roda({"ConsultarStatusOperacional", "11112222"});
-    EXPECT_EQ(satcli::campo(d.ultima_resposta(), 1), "10000");
+    EXPECT_EQ(satcli::field(d.ultima_resposta(), 1), "10000");
 }
 
 TEST(Device, UsageAndSetDriverTalkToNoDevice) {

@@ -29,7 +29,7 @@ TEST(Documents, CancellationKeyIsTheChCancOfInfCFe) {
         {"", ""},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(chave_cancelamento(c.doc), c.chave) << c.doc;
+        EXPECT_EQ(cancellation_key(c.doc), c.chave) << c.doc;
 }
 
 TEST(Documents, ReadToTheEndFromFilesAndPipes) {
@@ -39,18 +39,18 @@ TEST(Documents, ReadToTheEndFromFilesAndPipes) {
     testsupport::write_file(dir + "/venda.xml", grande);
     testsupport::write_file(dir + "/vazio.xml", "");
     std::string lido;
-    EXPECT_TRUE(le_documento((dir + "/venda.xml").c_str(), lido));
+    EXPECT_TRUE(read_document((dir + "/venda.xml").c_str(), lido));
     EXPECT_EQ(lido, grande);
-    EXPECT_TRUE(le_documento((dir + "/vazio.xml").c_str(), lido));
+    EXPECT_TRUE(read_document((dir + "/vazio.xml").c_str(), lido));
     EXPECT_EQ(lido, "");
-    EXPECT_FALSE(le_documento((dir + "/nada.xml").c_str(), lido));
-    EXPECT_FALSE(le_documento(dir.c_str(), lido)) << "a folder opens but cannot be read";
+    EXPECT_FALSE(read_document((dir + "/nada.xml").c_str(), lido));
+    EXPECT_FALSE(read_document(dir.c_str(), lido)) << "a folder opens but cannot be read";
 
     int canal[2];
     ASSERT_EQ(pipe(canal), 0);
     ASSERT_EQ(write(canal[1], "<CFe>pipe</CFe>", 15), 15);
     close(canal[1]);
-    EXPECT_TRUE(le_documento(("/dev/fd/" + std::to_string(canal[0])).c_str(), lido));
+    EXPECT_TRUE(read_document(("/dev/fd/" + std::to_string(canal[0])).c_str(), lido));
     EXPECT_EQ(lido, "<CFe>pipe</CFe>");
     close(canal[0]);
 }

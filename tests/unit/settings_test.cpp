@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -207,6 +208,19 @@ TEST(SetDriver, ConsoleLineAndLogLines) {
         "Funcao nao implementada no comando SetDriver ",
         "Debug desativado via comando SetDriver "};
     EXPECT_EQ(log_lines(halvex), expected);
+}
+
+TEST(DebugLog, FailedOpenNamesNodeAndSystemError) {
+    SAT_ENTER_SANDBOX(halvex);
+    set("DEBUG", "true");
+    set("SERIAL", "/dev/sat-missing");
+    ConsultarSAT(125);
+    set("DEBUG", "false");
+    const std::vector<std::string> lines = log_lines(halvex);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "init_usb: Falha ao abrir o dispositivo /dev/sat-missing: No such file or "
+                        "directory"),
+              lines.end());
 }
 
 TEST(Console, MissingDeviceMessagesFollowNoPopup) {
