@@ -20,6 +20,10 @@ get_property(_torvane_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
 if(NOT _torvane_in_try_compile)
   set(TORVANE_X86_RUNNER "$ENV{TORVANE_X86_RUNNER}" CACHE STRING
     "How the x86 tree's programs run: qemu or native; empty: as scripts/x86-runner found")
+  if(DEFINED ENV{TORVANE_X86_RUNNER} AND NOT "$ENV{TORVANE_X86_RUNNER}" STREQUAL TORVANE_X86_RUNNER)
+    message(WARNING "TORVANE_X86_RUNNER=$ENV{TORVANE_X86_RUNNER} is not how this tree was "
+      "configured ('${TORVANE_X86_RUNNER}'); remove ${CMAKE_BINARY_DIR} to change it")
+  endif()
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env TORVANE_X86_RUNNER=${TORVANE_X86_RUNNER}
             ${CMAKE_CURRENT_LIST_DIR}/../scripts/x86-runner --prefix
