@@ -615,7 +615,7 @@ void figure8_satcli() {
         char fig[8], what[64];
         std::snprintf(fig, sizeof fig, "8%s", p.tag[1] == '6' ? "b" : "c");
         std::snprintf(what, sizeof what, "satcli %s peak RSS%s", p.tag,
-                      p.emulator.empty() ? "" : " (with qemu-i386)");
+                      p.emulator.empty() ? "" : ", qemu");
         report(fig, what, static_cast<double>(logs) / (4.5 * 1024), "report", true,
                "usage text %ld KiB, ConsultarSAT %ld KiB, ExtrairLogs 2.5 MiB %ld KiB; buffers 3 + "
                "1.5 MiB = 4608 KiB",
