@@ -11,7 +11,8 @@
 // Paths compiled in, each overridable from the environment: SATBENCH_LIB (the
 // x64 library), SATBENCH_SATEMU, SATBENCH_SATCLI, SATBENCH_EXAMPLES; and
 // SATBENCH_X86_TREE, an i386 tree whose satcli and library the memory figure
-// measures too (the shipped pair).
+// measures too (the shipped pair), and SATBENCH_X86_EMULATOR, the words that
+// start i386 programs where the kernel refuses them (qemu-i386 -L /).
 #include "base64.h"
 #include "bench_support.h"
 #include "ini.h"
@@ -30,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -576,6 +578,7 @@ struct Pair {
     const char* tag;
     std::string satcli;
     std::string lib;
+    std::vector<std::string> emulator = {};
 };
 
 // Peak resident memory of satcli (ConsultarSAT; ExtrairLogs with a 2.5 MiB
@@ -585,7 +588,14 @@ void figure8_satcli() {
     std::vector<Pair> pairs = {{"x64", kSatcli, kLib}};
     if (const char* x86 = std::getenv("SATBENCH_X86_TREE"); x86 && *x86) {
         std::string tree = x86;
-        pairs.push_back({"x86", tree + "/tool/satcli", tree + "/lib/libtorvane_sat_x86.so"});
+        std::vector<std::string> emulator;
+        const char* words_env = std::getenv("SATBENCH_X86_EMULATOR");
+        std::istringstream words(words_env ? words_env : "");
+        for (std::string w; words >> w;)
+            emulator.push_back(w);
+        if (!emulator.empty()) emulator.insert(emulator.end(), {"-0", "satcli"});
+        pairs.push_back(
+            {"x86", tree + "/tool/satcli", tree + "/lib/libtorvane_sat_x86.so", emulator});
     }
     std::string dir = figure_dir("bench8");
     bench::Emulator emu(kSatemu, dir, {"--preset", "active"});
@@ -611,6 +621,7 @@ void figure8_satcli() {
         bench::write_file(work + "/config.ini", bench::read_file(kExamples + "/config.ini"));
         auto peak = [&](std::vector<std::string> args, const char* check, int expected = 0) {
             args.insert(args.begin(), p.satcli);
+            args.insert(args.begin(), p.emulator.begin(), p.emulator.end());
             rusage ru{};
             std::string out = work + "/out.txt";
             int status = bench::run(args, work, out, &ru);
@@ -625,9 +636,10 @@ void figure8_satcli() {
         long usage = peak({}, "Sintaxe", 1);
         long query = peak({"ConsultarSAT"}, "08000");
         long logs = peak({"ExtrairLogs", kCode}, "15000");
-        char fig[8], what[40];
+        char fig[8], what[64];
         std::snprintf(fig, sizeof fig, "8%s", p.tag[1] == '6' ? "b" : "c");
-        std::snprintf(what, sizeof what, "satcli %s peak RSS", p.tag);
+        std::snprintf(what, sizeof what, "satcli %s peak RSS%s", p.tag,
+                      p.emulator.empty() ? "" : ", qemu");
         report(fig, what, static_cast<double>(logs) / (4.5 * 1024), "report", true,
                "usage text %ld KiB, ConsultarSAT %ld KiB, ExtrairLogs 2.5 MiB %ld KiB; buffers 3 + "
                "1.5 MiB = 4608 KiB",

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "emulator.h"
+#include "launcher.h"
 #include "sandbox.h"
 
 namespace {
@@ -50,7 +51,8 @@ TEST(Examples, CExampleQueriesAndSellsThroughTheLibraryAndFailsOnAWrongCode) {
     SAT_ENTER_SANDBOX(halvex);
     testsupport::Emulator emu;
     ASSERT_FALSE(emu.device().empty()) << "satemu did not start";
-    const std::string example = quote(EXAMPLE_C_PATH) + " " + quote(emu.device());
+    const std::string example =
+        testsupport::shell_program(EXAMPLE_C_PATH) + " " + quote(emu.device());
     Outcome r = run(example + " 12345678 " + quote(kSale));
     EXPECT_EQ(r.status, 0) << r.output;
     for (const char* text :
@@ -114,7 +116,7 @@ TEST(Manuals, SatcliManualCoversEveryCommand) {
     ASSERT_FALSE(dir.empty());
     // satcli loads the library from its working folder under this one name.
     ASSERT_EQ(symlink(SAT_LIBRARY_PATH, (dir + "/libtorvane_sat_x86.so").c_str()), 0);
-    Outcome usage = run("cd " + quote(dir) + " && " + quote(SATCLI_PATH));
+    Outcome usage = run("cd " + quote(dir) + " && " + testsupport::shell_program(SATCLI_PATH));
     ASSERT_NE(usage.output.find("funcoes:"), std::string::npos) << usage.output;
     std::string man = read_file(kSource + "/docs/man/satcli.1");
     std::istringstream lines(usage.output.substr(usage.output.find("funcoes:")));

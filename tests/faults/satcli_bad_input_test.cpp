@@ -19,6 +19,7 @@
 
 #include "emulator.h"
 #include "faults.h"
+#include "launcher.h"
 #include "sandbox.h"
 
 namespace {
@@ -35,11 +36,7 @@ Outcome run_satcli(const std::string& dir, const std::vector<std::string>& args)
         if (chdir(dir.c_str()) != 0) _exit(126);
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv{const_cast<char*>("satcli")};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(SATCLI_PATH, argv.data());
+        testsupport::exec_program(SATCLI_PATH, "satcli", args);
         _exit(127);
     }
     int status = 0;

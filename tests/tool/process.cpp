@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "launcher.h"
 #include "sandbox.h"
 
 extern char** environ;
@@ -22,12 +23,6 @@ Resultado roda_satcli(const std::string& pasta, const std::vector<std::string>& 
                       const std::vector<std::string>& env) {
     std::string saidas = testsupport::make_temp_dir("satcli-out");
     std::string out = saidas + "/stdout", err = saidas + "/stderr";
-    std::vector<std::string> argv_s{"satcli"};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     std::vector<std::string> env_s;
     for (char** e = environ; *e; ++e)
         env_s.emplace_back(*e);
@@ -48,7 +43,7 @@ Resultado roda_satcli(const std::string& pasta, const std::vector<std::string>& 
         dup2(fi, 0);
         dup2(fo, 1);
         dup2(fe, 2);
-        execve(SATCLI_PATH, argv.data(), envp.data());
+        testsupport::exec_program(SATCLI_PATH, "satcli", args, envp.data());
         _exit(127);
     }
     int st = 0;
