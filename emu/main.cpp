@@ -38,12 +38,13 @@ struct Option {
     std::string (*apply)(Settings&, const char*);
 };
 
-std::string parse_int(const char* v, long lo, long hi, long& out) {
+// Reads a whole decimal number from lo to hi into `out`; an error text otherwise.
+std::string parse_int(const char* v, int lo, int hi, int& out) {
     char* end = nullptr;
     errno = 0;
     long n = std::strtol(v, &end, 10);
     if (errno || !*v || *end || n < lo || n > hi) return std::string("bad number '") + v + "'";
-    out = n;
+    out = static_cast<int>(n);
     return {};
 }
 
@@ -83,10 +84,7 @@ const Option kOptions[] = {
      "result code of the status query (07) for a wrong activation code (default 10001; some "
      "devices send 10099)",
      [](Settings& s, const char* v) {
-         long n = 0;
-         std::string e = parse_int(v, 10000, 10999, n);
-         s.device.status_wrong_code = static_cast<int>(n);
-         return e;
+         return parse_int(v, 10000, 10999, s.device.status_wrong_code);
      }},
     {"--unique-sessions", nullptr,
      "answer xx097 \"Número de sessão inválido\" to a session number repeated among the last 100",
@@ -98,10 +96,7 @@ const Option kOptions[] = {
      "fields of the cancellation answer: 12 (default, CPFCNPJValue before the QR-code "
      "signature) or 11 (older firmware, without CPFCNPJValue)",
      [](Settings& s, const char* v) {
-         long n = 0;
-         std::string e = parse_int(v, 11, 12, n);
-         s.device.cancel_answer_fields = static_cast<int>(n);
-         return e;
+         return parse_int(v, 11, 12, s.device.cancel_answer_fields);
      }},
     {"--state", "FILE",
      "keep the device state in FILE (saved after every change; loaded at start, where it takes "
