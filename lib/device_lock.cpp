@@ -43,7 +43,7 @@ void device_path(char (&out)[30]) {
     if (sat::starts_with(value, "/dev/"))
         std::snprintf(out, sizeof out, "%s", value);
     else if (5 + std::strlen(value) < sizeof out)
-        std::snprintf(out, sizeof out, "/dev/%s", value);
+        std::snprintf(out, sizeof out, "/dev/%.24s", value);
     else
         std::snprintf(out, sizeof out, "%s", sat::kDefaultSerial);
 }
