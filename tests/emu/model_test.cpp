@@ -7,14 +7,24 @@
 #include "device.h"
 #include "fault.h"
 #include "frame.h"
-#include "raw_client.h"
 #include "sandbox.h"
 #include "statefile.h"
 #include "util.h"
 
 using namespace satemu;
-using emutest::cancel_doc;
-using emutest::sale_document;
+
+namespace {
+
+std::string sale_document() {
+    return testsupport::read_file(TORVANE_SOURCE_DIR "/examples/venda.xml");
+}
+std::string cancel_doc(const std::string& key) {
+    return "<CFeCanc><infCFe chCanc=\"" + key +
+           "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa>"
+           "</ide><emit/><dest/><total/></infCFe></CFeCanc>";
+}
+
+} // namespace
 
 namespace {
 
@@ -49,71 +59,6 @@ struct DeviceModel : ::testing::Test {
 };
 
 } // namespace
-
-// ---- frames -------------------------------------------------------------------------
-
-TEST(Frames, AssemblesPiecesAndSeveralFramesPerRead) {
-    struct Case {
-        std::vector<std::string> pieces;
-        std::vector<std::string> frames;
-        size_t pending;
-    } cases[] = {
-        {{"|05|000001|\x03"}, {"|05|000001|\x03"}, 0},
-        {{"|05|00", "0001|", "\x03"}, {"|05|000001|\x03"}, 0},
-        {{"|05|000001|\x03|05|000002|\x03"}, {"|05|000001|\x03", "|05|000002|\x03"}, 0},
-        {{"|05|000001|\x03|05|0"}, {"|05|000001|\x03"}, 5},
-        // A 0x03 that does not follow '|' is content, not an end.
-        {{"|03|000001|a\x03b|\x03"}, {"|03|000001|a\x03b|\x03"}, 0},
-        {{"|05|000001|"}, {}, 11},
-        // An oversized frame is discarded and the next one is read.
-        {{std::string(kMaxFrame + 10, 'x'), "|\x03|05|000007|\x03"}, {"|05|000007|\x03"}, 0},
-    };
-    for (const auto& c : cases) {
-        FrameAssembler a;
-        std::vector<std::string> out;
-        for (const auto& p : c.pieces)
-            a.feed(p, out);
-        EXPECT_EQ(out, c.frames);
-        EXPECT_EQ(a.pending(), c.pending);
-        EXPECT_EQ(a.discarded(), c.pieces[0].size() > kMaxFrame ? 1u : 0u);
-    }
-}
-
-TEST(Frames, ParsesCommandsAndFindsThemBehindStrayBytes) {
-    auto c = parse_command("|15|000042|code|1|new||\x03");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->code + "/" + std::to_string(c->session), "15/42");
-    EXPECT_EQ(c->fields, (std::vector<std::string>{"code", "1", "new", ""}));
-    EXPECT_EQ(parse_command("|05|1234567|\x03").value().session_field(), "1234567");
-    EXPECT_EQ(parse_command("|05|7|\x03").value().session_field(), "000007");
-    for (const char* bad :
-         {"05|000001|\x03", "|5|000001|\x03", "|05|12a|\x03", "|xx|000001|\x03", ""})
-        EXPECT_FALSE(parse_command(bad)) << bad;
-    struct Case {
-        const char* frame;
-        const char* found; // code/session, empty: no command
-    } cases[] = {
-        {"|05|000001|\x03", "05/1"},
-        {"xyz|05|000002|\x03", "05/2"},
-        {"|0|05|000003|\x03", "05/3"},
-        {"garbage|\x03", ""},
-        {"||||\x03", ""},
-        {"", ""},
-    };
-    for (const auto& k : cases) {
-        auto cmd = find_command(k.frame);
-        EXPECT_EQ(cmd ? cmd->code + "/" + std::to_string(cmd->session) : "", k.found) << k.frame;
-    }
-}
-
-TEST(Frames, EscapesRoundTrip) {
-    std::string bytes = std::string("a|\x03\x00\\\x7f", 6) + "é";
-    std::string esc = escape_bytes(bytes);
-    EXPECT_EQ(esc, "a|\\x03\\x00\\x5C\\x7Fé");
-    EXPECT_EQ(unescape_bytes(esc), bytes);
-    EXPECT_FALSE(unescape_bytes("\\x4"));
-    EXPECT_EQ(base64_decode(base64_encode("hello!?")), "hello!?");
-}
 
 // ---- access key ---------------------------------------------------------------------
 
@@ -156,24 +101,6 @@ TEST(Faults, ParsesSpecs) {
     for (const char* bad : {"03", "16:drop", "0*03:drop", "03:wobble", "03:delay", "03:delay:x",
                             "03:split:2", "03:drop:1", "03:oversize:0", "x*03:drop", "05:answer"})
         EXPECT_FALSE(parse_fault(bad, err)) << bad;
-}
-
-TEST(Faults, CountedRulesRunOutAndRulesCombine) {
-    FaultSet set;
-    std::string err;
-    set.add(*parse_fault("1*03:drop", err));
-    set.add(*parse_fault("all:delay:50", err));
-    FaultPlan p = set.take("03");
-    EXPECT_TRUE(p.drop);
-    EXPECT_EQ(p.delay_ms, 50);
-    EXPECT_EQ(p.applied.size(), 2u);
-    p = set.take("03");
-    EXPECT_FALSE(p.drop);
-    EXPECT_EQ(set.size(), 1u);
-    p = set.take("05");
-    EXPECT_EQ(p.delay_ms, 50);
-    set.clear();
-    EXPECT_TRUE(set.take("05").applied.empty());
 }
 
 // ---- device model -------------------------------------------------------------------
@@ -225,21 +152,6 @@ TEST_F(DeviceModel, WrongActivationCodeAnswersTheFamilyError) {
         {"|15|000013|bad|1|n|n", "000013|18001|Código de ativação inválido||"},
         {"|20|000014|bad", "000014|19001|Código de ativação inválido||"},
     });
-}
-
-TEST(DeviceModelOptions, StatusWrongCodeAndUniqueSessions) {
-    DeviceOptions opt;
-    opt.status_wrong_code = 10099;
-    opt.unique_sessions = true;
-    Device dev(opt);
-    dev.apply_preset("12345678");
-    expect_steps(dev, {
-                          {"|07|000001|bad", "000001|10099|Erro desconhecido||"},
-                          {"|05|000002", "000002|08000|SAT em operação||"},
-                          {"|05|000002", "000002|08097|Número de sessão inválido||"},
-                          // The session queries repeat the number of the session they ask about.
-                          {"|08|000002|12345678|000002", "000002|08000|SAT em operação||"},
-                      });
 }
 
 TEST_F(DeviceModel, BlockUnblockAndCodeChange) {

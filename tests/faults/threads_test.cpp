@@ -4,20 +4,12 @@
 // call's frame is there. With the lock off (SetDriver), the host has to do the
 // same itself: hold its own mutex around each call and copy the answer before
 // letting the next call in, because every call returns the same buffer.
-#include <cstdio>
-#include <memory>
 #include <mutex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "emulator.h"
-#include "faults.h"
-#include "sandbox.h"
 #include "sat.h"
+#include "satlib.h"
 
 namespace {
 
@@ -84,11 +76,11 @@ void expect_one_exchange_at_a_time(const std::string& transcript, const std::set
 class Threads : public ::testing::Test {
   protected:
     void SetUp() override {
-        FAULTS_SANDBOX(halvex);
+        SAT_ENTER_SANDBOX(halvex);
         emu_ = std::make_unique<testsupport::Emulator>();
         ASSERT_FALSE(emu_->device().empty());
         ASSERT_TRUE(testsupport::write_file(halvex + "/sat.ini",
-                                            faults::settings(emu_->device(), 1, 3, 5)));
+                                            testsupport::settings(emu_->device(), 1, 3, 5)));
         ConsultarSAT(1); // starts the library before any thread runs
         sessions_.insert(1);
     }
@@ -127,7 +119,7 @@ TEST_F(Threads, LockOffNeedsTheHostsOwnMutex) {
                 const std::string answer = call_mixed(s); // copied before the next call
                 char head[16];
                 std::snprintf(head, sizeof head, "%06d", s);
-                if (faults::field(answer, 0) != head) wrong.push_back(answer);
+                if (testsupport::field(answer, 0) != head) wrong.push_back(answer);
             }
         });
     for (auto& th : threads)

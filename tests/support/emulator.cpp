@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -197,8 +198,61 @@ std::vector<std::string> Emulator::frames() {
     return out;
 }
 
+std::string Emulator::codes(int session) {
+    char head[16];
+    std::snprintf(head, sizeof head, "|%06d", session);
+    std::string out;
+    for (const auto& f : frames())
+        if (session < 0 || f.compare(3, 7, head) == 0)
+            out += (out.empty() ? "" : " ") + f.substr(1, 2);
+    return out;
+}
+
+long Emulator::issued() {
+    const std::string s = control("state");
+    const auto at = s.find("counter=");
+    return at == std::string::npos ? -1 : std::atol(s.c_str() + at + 8);
+}
+
 std::string Emulator::transcript() const {
     return read_file(dir_ + "/transcript.txt");
+}
+
+Reply transact(const std::string& device, const std::string& command, int timeout_ms,
+               bool read_all) {
+    Reply r;
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return r;
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    tcflush(fd, TCIOFLUSH);
+    const std::string frame = command + "|\x03";
+    for (size_t off = 0; off < frame.size();) {
+        ssize_t n = write(fd, frame.data() + off, frame.size() - off);
+        if (n <= 0) break;
+        off += static_cast<size_t>(n);
+    }
+    const int64_t deadline = now_ms() + timeout_ms;
+    char buf[65536];
+    for (int left; (left = static_cast<int>(deadline - now_ms())) > 0;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) break;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        r.text.append(buf, static_cast<size_t>(n));
+        if (!read_all && r.text.back() == '\x03') break;
+    }
+    r.complete = !r.text.empty() && r.text.back() == '\x03';
+    close(fd);
+    return r;
+}
+
+std::string answer(const std::string& device, const std::string& command) {
+    Reply r = transact(device, command);
+    return r.complete ? r.text.substr(0, r.text.size() - 1) : std::string();
 }
 
 } // namespace testsupport
