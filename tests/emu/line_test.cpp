@@ -47,7 +47,7 @@ TEST(EmulatorLine, ControlRequestsAndTheShapeOfEachFault) {
     EXPECT_NE(emu.control("state").find("activated=1"), std::string::npos);
     emu.fault("2*05:busy");
     EXPECT_EQ(emu.control("faults"), "ok 1\n2*05:busy (2 left)");
-    emu.clear_faults();
+    EXPECT_EQ(emu.control("clear"), "ok");
     EXPECT_EQ(emu.control("faults"), "ok 0");
     const std::string ok = "000001|08000|" + kOk + "\x03";
     const struct {
@@ -72,8 +72,8 @@ TEST(EmulatorLine, ControlRequestsAndTheShapeOfEachFault) {
 
 TEST(EmulatorLine, HangupComesBackBehindTheLinkThatIsRemovedOnExit) {
     std::string link = make_temp_dir("satemu-link") + "/ttyQZ0";
-    auto emu = std::make_unique<Emulator>(
-        std::vector<std::string>{"--preset", "active", "--link", link});
+    auto emu =
+        std::make_unique<Emulator>(std::vector<std::string>{"--preset", "active", "--link", link});
     ASSERT_FALSE(emu->device().empty());
     EXPECT_EQ(link_target(link), emu->device());
     emu->fault("1*05:hangup");
@@ -83,7 +83,8 @@ TEST(EmulatorLine, HangupComesBackBehindTheLinkThatIsRemovedOnExit) {
     auto announced = [&] {
         std::string t = emu->transcript();
         size_t first = t.find("-- device at ");
-        return first != std::string::npos && t.find("-- device at ", first + 1) != std::string::npos;
+        return first != std::string::npos &&
+               t.find("-- device at ", first + 1) != std::string::npos;
     };
     for (int i = 0; i < 100 && !announced(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -116,7 +117,8 @@ TEST(EmulatorLine, StateKeptAcrossARestart) {
 TEST(EmulatorLine, RefusesBadOptions) {
     for (const char* bad :
          {" --fault 03:wobble", " --serial 12", " --preset dormant", " --bogus", " --link"}) {
-        int status = std::system((std::string(std::getenv("SATEMU")) + bad + " >/dev/null 2>&1").c_str());
+        int status =
+            std::system((std::string(std::getenv("SATEMU")) + bad + " >/dev/null 2>&1").c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
     }
 }

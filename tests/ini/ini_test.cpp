@@ -153,11 +153,10 @@ TEST(IniDeath, BufferStartingInsideTheDefaultStopsTheProcess) {
 TEST_F(Ini, NumbersAndTruthValues) {
     const std::tuple<const char*, long, int> rows[] = {
         // value, ini_getl with default -7, ini_getbool with default 7
-        {"0x1F", 31, 0}, {"0X1f", 31, 0}, {"010", 10, 0},      {"-0x10", 0, 7},
-        {"12abc", 12, 1}, {"abc", 0, 7},  {"-5", -5, 7},       {"\"42\"", 42, 7},
-        {"1x5", 1, 1},   {"", -7, 7},     {"yes", 0, 1},       {"True", 0, 1},
-        {"1", 1, 1},     {"t", 0, 1},     {"no", 0, 0},        {"false", 0, 0},
-        {"0", 0, 0},     {"N", 0, 0},     {"on", 0, 7},        {"2", 2, 7},
+        {"0x1F", 31, 0},  {"0X1f", 31, 0}, {"010", 10, 0},    {"-0x10", 0, 7}, {"12abc", 12, 1},
+        {"abc", 0, 7},    {"-5", -5, 7},   {"\"42\"", 42, 7}, {"1x5", 1, 1},   {"", -7, 7},
+        {"yes", 0, 1},    {"True", 0, 1},  {"1", 1, 1},       {"t", 0, 1},     {"no", 0, 0},
+        {"false", 0, 0},  {"0", 0, 0},     {"N", 0, 0},       {"on", 0, 7},    {"2", 2, 7},
         {"\"yes\"", 0, 1}};
     for (const auto& [value, number, truth] : rows) {
         put(std::string("[n]\nN = ") + value + "\n");
@@ -174,8 +173,12 @@ TEST_F(Ini, NumbersAndTruthValues) {
     EXPECT_EQ(ini_getl("", "neg", 0, file()), wide ? -2147483649L : LONG_MIN);
     EXPECT_EQ(ini_getl("", "hex", 0, file()), wide ? 4294967295L : LONG_MAX);
     EXPECT_EQ(ini_getl("", "huge", 0, file()), LONG_MAX);
-    for (auto [key, value] : {std::pair{"a", 1.5f}, {"b", 0.f}, {"c", 9.f}, {"d", 1000.f},
-                              {"e", -0.25f}, {"missing", 9.f}})
+    for (auto [key, value] : {std::pair{"a", 1.5f},
+                              {"b", 0.f},
+                              {"c", 9.f},
+                              {"d", 1000.f},
+                              {"e", -0.25f},
+                              {"missing", 9.f}})
         EXPECT_FLOAT_EQ(ini_getf("", key, 9.f, file()), value) << key;
 
     for (long v : {LONG_MIN, LONG_MAX, -1L, 0L}) {
@@ -329,8 +332,8 @@ const Change kChanges[] = {
     {"DeleteNamelessSection", "top=1\n; c\n[a]\nk=1\n", "", nullptr, nullptr, "[a]\nk=1\n"},
     {"CrLfKept", "[a]\r\nx=1\r\nk=0\r\n", "a", "k", "v", "[a]\r\nx=1\r\nk=v\n"},
     // A key line longer than one read must not leave its tail behind.
-    {"LongKeyLineReplacedWhole", "[s]\nk=" + std::string(600, 'x') + "=y\nz=1\n", "s", "k",
-     "short", "[s]\nk=short\nz=1\n"},
+    {"LongKeyLineReplacedWhole", "[s]\nk=" + std::string(600, 'x') + "=y\nz=1\n", "s", "k", "short",
+     "[s]\nk=short\nz=1\n"},
     {"LongNamesAreCut", "", kLongS.c_str(), kLongK.c_str(), kLongV.c_str(),
      "[" + std::string(507, 'S') + "]\n" + std::string(508, 'K') + "=\n"},
 };
@@ -356,7 +359,8 @@ TEST_F(Ini, SameValueMissingFileAndMode) {
     ASSERT_EQ(chmod(file(), 0640), 0);
     const timespec old[2] = {{1000000, 0}, {1000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, file(), old, 0), 0);
-    struct stat before {}, after{};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(file(), &before), 0);
     ASSERT_EQ(ini_puts("default", "serial", "123", file()), 1);
     ASSERT_EQ(stat(file(), &after), 0);
@@ -442,7 +446,8 @@ TEST_F(Ini, ConcurrentWritersAndReaders) {
             const std::string key = "w" + std::to_string(w) + "k" + std::to_string(i % 5);
             if (w < 2) bad += ini_putl("s", key.c_str(), i, file()) != 1;
             // The file is never missing nor half written for a reader.
-            else bad += ini_gets("s", "stable", "missing", buf, sizeof buf, file()) != 3;
+            else
+                bad += ini_gets("s", "stable", "missing", buf, sizeof buf, file()) != 3;
         }
         _exit(bad == 0 ? 0 : 1);
     }

@@ -61,8 +61,8 @@ TEST_P(LostAnswer, IsFoundThroughSessionQuery) {
     EXPECT_EQ(emu->frames().at(1), std::string("|08|000042|12345678|000042|\x03"));
     EXPECT_EQ(emu->issued(), 1);
     EXPECT_NE(log().find("Cupom ja foi gerado. Sessao: 000042|06"), std::string::npos);
-    for (const char* line : {"EnviarDadosVenda -> Tentativa: 2\n", "chr_numsessao: 000042|06\n",
-                             "le_usb -> bytes: "})
+    for (const char* line :
+         {"EnviarDadosVenda -> Tentativa: 2\n", "chr_numsessao: 000042|06\n", "le_usb -> bytes: "})
         EXPECT_NE(out.find(line), std::string::npos) << line;
 }
 
@@ -269,12 +269,12 @@ TEST_P(AttemptLoop, Row) {
 INSTANTIATE_TEST_SUITE_P(Rows, AttemptLoop, ::testing::ValuesIn(kRows),
                          [](const auto& p) { return std::string(p.param.name); });
 
-
 TEST_F(Retry, StatusSubstitutionOnlyWhenSwitchedOn) {
     for (bool on : {false, true}) {
         SCOPED_TRACE(on ? "RET_10001=true" : "RET_10001=false");
         emu.reset();
-        start(1, on ? "RET_10001=true\n" : "", {"--preset", "active", "--status-wrong-code", "10099"});
+        start(1, on ? "RET_10001=true\n" : "",
+              {"--preset", "active", "--status-wrong-code", "10099"});
         if (HasFatalFailure()) return;
         char wrong[] = "00000000";
         const std::string r = ConsultarStatusOperacional(123, wrong);

@@ -27,7 +27,6 @@ class Emulator {
     // socket cannot be reached).
     std::string control(const std::string& line);
     void fault(const std::string& rule_text); // must answer "ok"
-    void clear_faults();
     // Every frame received so far, raw bytes, each including its final "|\x03".
     std::vector<std::string> frames();
     // Command codes of the frames received ("03 08 03"), of one session when >= 0.

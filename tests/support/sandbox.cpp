@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -12,11 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 extern char** environ;
 
@@ -139,11 +136,9 @@ std::string read_file(const std::string& path) {
 }
 
 Run run_program(const std::vector<std::string>& args, const std::string& dir,
-                const std::vector<std::string>& env, int seconds) {
-    const std::string outputs = make_temp_dir("run");
-    const std::string out = outputs + "/stdout", err = outputs + "/stderr";
-    // Everything the child needs is prepared before fork.
-    std::vector<std::string> strings(args);
+                const std::vector<std::string>& env) {
+    const std::string out = make_temp_dir("run") + "/out", err = out + ".err";
+    std::vector<std::string> strings(args); // everything the child needs, before fork
     for (char** e = environ; *e; ++e)
         strings.emplace_back(*e);
     strings.insert(strings.end(), env.begin(), env.end());
@@ -152,34 +147,22 @@ Run run_program(const std::vector<std::string>& args, const std::string& dir,
         (i < args.size() ? argv : envp).push_back(strings[i].data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    const int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int fi = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int fds[3] = {open("/dev/null", O_RDONLY | O_CLOEXEC),
+                        open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644),
+                        open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)};
     Run r;
     const pid_t pid = fork();
     if (pid == 0) {
-        if (fo < 0 || fe < 0 || fi < 0 || chdir(dir.c_str()) != 0) _exit(126);
-        dup2(fi, 0);
-        dup2(fo, 1);
-        dup2(fe, 2);
-        execve(argv[0], argv.data(), envp.data());
+        for (int i = 0; i < 3; ++i)
+            dup2(fds[i], i);
+        if (chdir(dir.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    for (int fd : {fo, fe, fi})
-        if (fd >= 0) close(fd);
-    if (pid < 0) return r;
+    for (int fd : fds)
+        close(fd);
     int status = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > limit) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    r.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        r.status = WEXITSTATUS(status);
     r.out = read_file(out);
     r.err = read_file(err);
     return r;

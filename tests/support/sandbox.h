@@ -38,13 +38,13 @@ bool write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path); // empty when missing
 
 struct Run {
-    int status = -1; // exit status; -1 when killed or stopped after `seconds`
+    int status = -1; // exit status; -1 when it did not exit normally
     std::string out, err;
 };
 // Runs `argv` (argv[0] is the program's path) in `dir` with stdin from /dev/null and
 // `env` ("NAME=value") added to the environment.
 Run run_program(const std::vector<std::string>& argv, const std::string& dir,
-                const std::vector<std::string>& env = {}, int seconds = 120);
+                const std::vector<std::string>& env = {});
 
 } // namespace testsupport
 

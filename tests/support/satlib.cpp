@@ -10,60 +10,40 @@ namespace testsupport {
 
 namespace {
 
-char* text(Texts& t, std::string& s) {
-    return t.null ? nullptr : s.data();
-}
-
 std::string copy(const char* answer) {
     return answer ? std::string(answer) : std::string("(null)");
 }
 
 } // namespace
 
+// C, A and B: the code and the two texts of a call, or null pointers.
+#define C (t.null ? nullptr : t.code.data())
+#define A (t.null ? nullptr : t.a.data())
+#define B (t.null ? nullptr : t.b.data())
+// clang-format off
+#define ROW(fn, code, family, kind, ...)                                                           \
+    Function{#fn, code, family, Kind::kind,                                                        \
+             [](int s, [[maybe_unused]] Texts& t) { return copy(fn(__VA_ARGS__)); }}
+// clang-format on
+
 const std::vector<Function>& functions() {
-    using T = Texts;
     static const std::vector<Function> table = {
-        {"AtivarSAT", "01", "04", Kind::Single,
-         [](int s, T& t) { return copy(AtivarSAT(s, 1, text(t, t.code), text(t, t.a), 35)); }},
-        {"ComunicarCertificadoICPBRASIL", "02", "05", Kind::Single,
-         [](int s, T& t) {
-             return copy(ComunicarCertificadoICPBRASIL(s, text(t, t.code), text(t, t.a)));
-         }},
-        {"EnviarDadosVenda", "03", "06", Kind::Fiscal,
-         [](int s, T& t) { return copy(EnviarDadosVenda(s, text(t, t.code), text(t, t.a))); }},
-        {"CancelarUltimaVenda", "04", "07", Kind::Fiscal,
-         [](int s, T& t) {
-             return copy(CancelarUltimaVenda(s, text(t, t.code), text(t, t.a), text(t, t.b)));
-         }},
-        {"ConsultarSAT", "05", "08", Kind::Single, [](int s, T&) { return copy(ConsultarSAT(s)); }},
-        {"TesteFimAFim", "06", "09", Kind::Single,
-         [](int s, T& t) { return copy(TesteFimAFim(s, text(t, t.code), text(t, t.a))); }},
-        {"ConsultarStatusOperacional", "07", "10", Kind::Single,
-         [](int s, T& t) { return copy(ConsultarStatusOperacional(s, text(t, t.code))); }},
-        {"ConsultarNumeroSessao", "08", "11", Kind::Query,
-         [](int s, T& t) { return copy(ConsultarNumeroSessao(s, text(t, t.code), s)); }},
-        {"ConfigurarInterfaceDeRede", "09", "12", Kind::Single,
-         [](int s, T& t) {
-             return copy(ConfigurarInterfaceDeRede(s, text(t, t.code), text(t, t.a)));
-         }},
-        {"AssociarAssinatura", "10", "13", Kind::Single,
-         [](int s, T& t) {
-             return copy(AssociarAssinatura(s, text(t, t.code), text(t, t.a), text(t, t.b)));
-         }},
-        {"AtualizarSoftwareSAT", "11", "14", Kind::Single,
-         [](int s, T& t) { return copy(AtualizarSoftwareSAT(s, text(t, t.code))); }},
-        {"ExtrairLogs", "12", "15", Kind::Single,
-         [](int s, T& t) { return copy(ExtrairLogs(s, text(t, t.code))); }},
-        {"BloquearSAT", "13", "16", Kind::Single,
-         [](int s, T& t) { return copy(BloquearSAT(s, text(t, t.code))); }},
-        {"DesbloquearSAT", "14", "17", Kind::Single,
-         [](int s, T& t) { return copy(DesbloquearSAT(s, text(t, t.code))); }},
-        {"TrocarCodigoDeAtivacao", "15", "18", Kind::Single,
-         [](int s, T& t) {
-             return copy(TrocarCodigoDeAtivacao(s, text(t, t.code), 1, text(t, t.a), text(t, t.b)));
-         }},
-        {"ConsultarUltimaSessaoFiscal", "20", "19", Kind::Query,
-         [](int s, T& t) { return copy(ConsultarUltimaSessaoFiscal(s, text(t, t.code))); }},
+        ROW(AtivarSAT, "01", "04", Single, s, 1, C, A, 35),
+        ROW(ComunicarCertificadoICPBRASIL, "02", "05", Single, s, C, A),
+        ROW(EnviarDadosVenda, "03", "06", Fiscal, s, C, A),
+        ROW(CancelarUltimaVenda, "04", "07", Fiscal, s, C, A, B),
+        ROW(ConsultarSAT, "05", "08", Single, s),
+        ROW(TesteFimAFim, "06", "09", Single, s, C, A),
+        ROW(ConsultarStatusOperacional, "07", "10", Single, s, C),
+        ROW(ConsultarNumeroSessao, "08", "11", Query, s, C, s),
+        ROW(ConfigurarInterfaceDeRede, "09", "12", Single, s, C, A),
+        ROW(AssociarAssinatura, "10", "13", Single, s, C, A, B),
+        ROW(AtualizarSoftwareSAT, "11", "14", Single, s, C),
+        ROW(ExtrairLogs, "12", "15", Single, s, C),
+        ROW(BloquearSAT, "13", "16", Single, s, C),
+        ROW(DesbloquearSAT, "14", "17", Single, s, C),
+        ROW(TrocarCodigoDeAtivacao, "15", "18", Single, s, C, 1, A, B),
+        ROW(ConsultarUltimaSessaoFiscal, "20", "19", Query, s, C),
     };
     return table;
 }
@@ -118,11 +98,11 @@ int open_descriptors() {
 
 std::string settings(const std::string& serial, int attempts, int pause, int seconds,
                      const std::string& extra) {
-    char t[8];
+    char t[16];
     std::snprintf(t, sizeof t, "00:%02d", seconds);
-    std::string ini = "[DEFAULT]\n" + extra + "SERIAL=" + serial + "\nNO_POPUP=true\nN_TENT=" +
-                      std::to_string(attempts) + "\nTMP_TENT=" + std::to_string(pause) +
-                      "\n[TIMEOUT]\n";
+    std::string ini = "[DEFAULT]\n" + extra + "SERIAL=" + serial +
+                      "\nNO_POPUP=true\nN_TENT=" + std::to_string(attempts) +
+                      "\nTMP_TENT=" + std::to_string(pause) + "\n[TIMEOUT]\n";
     for (const char* key :
          {"T_ATIVAR_SAT", "T_COMUNICAR_CERTIFICADO_ICPBRASIL", "T_ENVIAR_DADOS_VENDA",
           "T_CANCELAR_ULTIMA_VENDA", "T_CONSULTAR_SAT", "T_TESTE_FIM_A_FIM",

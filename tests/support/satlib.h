@@ -43,7 +43,7 @@ struct Function {
 };
 
 const std::vector<Function>& functions();
-Texts default_texts(const Function& f); // documents the active preset accepts
+Texts default_texts(const Function& f);                  // documents the active preset accepts
 std::string busy_answer(const Function& f, int session); // the library's own
 int open_descriptors();
 std::string sale_document(); // examples/venda.xml

@@ -76,7 +76,7 @@ struct Shop {
     int commands = 0;
 };
 
-TEST(Device, SaleLastSessionCancellationAndLog) {
+TEST(Device, SaleLastSessionAndCancellation) {
     SAT_ENTER_SANDBOX(halvex);
     Shop s(halvex);
     auto sale = s.run({"EnviarDadosVenda", "12345678", "venda.xml"});
@@ -92,8 +92,8 @@ TEST(Device, SaleLastSessionCancellationAndLog) {
 
     auto last = s.run({"ConsultarUltimaSessaoFiscal", "12345678"});
     const std::string ru = s.last_answer();
-    EXPECT_EQ(last.out, cabeca("ConsultarUltimaSessaoFiscal") + P + COD + ret(ru) +
-                            moldura("CFe", ru) + SEP);
+    EXPECT_EQ(last.out,
+              cabeca("ConsultarUltimaSessaoFiscal") + P + COD + ret(ru) + moldura("CFe", ru) + SEP);
 
     const std::string canc = "<CFeCanc><infCFe chCanc=\"" + key +
                              "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>"
@@ -110,21 +110,10 @@ TEST(Device, SaleLastSessionCancellationAndLog) {
     EXPECT_EQ(cancel.out, cabeca("CancelarUltimaVenda") + P +
                               "       Cod. Ativacao: 12345678\n     Arquivo CFeCanc: canc.xml\n" +
                               ret(rc) + SEP + moldura("CFeCanc", rc));
-
-    auto logs = s.run({"ExtrairLogs", "12345678"});
-    const std::string rl = s.last_answer();
-    ASSERT_EQ(satcli::campo(rl, 1), "15000");
-    EXPECT_EQ(logs.status, 0);
-    EXPECT_EQ(logs.out, cabeca("ExtrairLogs") + P + COD + "Cod Retorno: 15000|" +
-                            std::string(satcli::campo(rl, 2)) + "\n" + TRACOS +
-                            "\nLog salvo em: log_sat.txt\n" + TRACOS + "\n\n" +
-                            std::string(49, '=') + "\n");
-    EXPECT_EQ(read_file(s.dir + "/log_sat.txt"), decode(satcli::campo(rl, 5)));
-    EXPECT_NE(read_file(s.dir + "/log_sat.txt").find("comando 04"), std::string::npos);
 }
 
 // The library's own console line comes after satcli's lines in the same pipe.
-TEST(Device, QueryUsageSetDriverAndMissingLibrary) {
+TEST(Device, QuerySetDriverAndMissingLibrary) {
     SAT_ENTER_SANDBOX(halvex);
     Shop s(halvex);
     auto query = s.run({"ConsultarSAT"});
@@ -132,13 +121,10 @@ TEST(Device, QueryUsageSetDriverAndMissingLibrary) {
     EXPECT_EQ(s.last_frame(), "|05|" + r.substr(0, 6));
     EXPECT_EQ(query.status, 0);
     EXPECT_EQ(query.out, cabeca("ConsultarSAT") + ret(r) + SEP);
-    auto usage = s.run({});
-    EXPECT_EQ(usage.status, 1);
-    EXPECT_NE(usage.out.find("   ConsultarUltimaSessaoFiscal codigoDeAtivacao\n"), std::string::npos)
-        << usage.out;
     auto driver = s.run({"SetDriver", "DEBUG", "true"});
     EXPECT_EQ(driver.status, 0);
-    EXPECT_EQ(driver.out, cabeca("SetDriver") + P + "     Parametro: DEBUG\n         Valor: true\n" +
+    EXPECT_EQ(driver.out, cabeca("SetDriver") + P +
+                              "     Parametro: DEBUG\n         Valor: true\n" +
                               "Parametro: |DEBUG| - Valor: |true|\n" + ret("OK") + SEP);
     EXPECT_EQ(s.emu.frames().size(), 1u);
     ASSERT_EQ(unlink((s.dir + "/libtorvane_sat_x86.so").c_str()), 0);

@@ -44,50 +44,36 @@ char* reply(const std::string& call, int s, const char* own) {
     return buffer.data();
 }
 
+// Each function records its call and answers; "own" is its answer unless a row sets one.
+#define STAND(fn, own, params, ...)                                                                \
+    a.fn = [] params noexcept { return reply(j({#fn, __VA_ARGS__}), s, own); }
 satcli::Api stand_in(bool optional) {
     satcli::Api a;
-    a.ExtrairLogs = [](int s, char* c) noexcept { return reply(j({"ExtrairLogs", ses(s), c}), s, "{sessao}|15000|ok|||"); };
-    a.AtualizarSoftwareSAT = [](int s, char* c) noexcept {
-        return reply(j({"AtualizarSoftwareSAT", ses(s), c}), s, "{sessao}|14000|ok||");
-    };
-    a.ConsultarStatusOperacional = [](int s, char* c) noexcept {
-        return reply(j({"ConsultarStatusOperacional", ses(s), c}), s, "{sessao}|10000|ok||");
-    };
-    a.AtivarSAT = [](int s, int sub, char* c, char* cnpj, int uf) noexcept {
-        return reply(j({"AtivarSAT", ses(s), std::to_string(sub), c, cnpj, std::to_string(uf)}), s,
-                     "{sessao}|04000|ok||");
-    };
-    a.EnviarDadosVenda = [](int s, char* c, char* d) noexcept {
-        return reply(j({"EnviarDadosVenda", ses(s), c, d}), s, "{sessao}|06000|0000|ok|||");
-    };
-    a.CancelarUltimaVenda = [](int s, char* c, char* k, char* d) noexcept {
-        return reply(j({"CancelarUltimaVenda", ses(s), c, k, d}), s, "{sessao}|07000|0000|ok|||");
-    };
-    a.ConsultarSAT = [](int s) noexcept { return reply(j({"ConsultarSAT", ses(s)}), s, "{sessao}|08000|SAT em operacao||"); };
-    a.TesteFimAFim = [](int s, char* c, char* d) noexcept {
-        return reply(j({"TesteFimAFim", ses(s), c, d}), s, "{sessao}|09000|ok||");
-    };
-    a.ConsultarNumeroSessao = [](int s, char* c, int n) noexcept {
-        return reply(j({"ConsultarNumeroSessao", ses(s), c, std::to_string(n)}), s,
-                     "{sessao}|11003|Sessao nao existe||");
-    };
-    a.ConfigurarInterfaceDeRede = [](int s, char* c, char* d) noexcept {
-        return reply(j({"ConfigurarInterfaceDeRede", ses(s), c, d}), s, "{sessao}|12000|ok||");
-    };
-    a.AssociarAssinatura = [](int s, char* c, char* v, char* sig) noexcept {
-        return reply(j({"AssociarAssinatura", ses(s), c, v, sig}), s, "{sessao}|13000|ok||");
-    };
-    a.BloquearSAT = [](int s, char* c) noexcept { return reply(j({"BloquearSAT", ses(s), c}), s, "{sessao}|16000|ok||"); };
-    a.DesbloquearSAT = [](int s, char* c) noexcept { return reply(j({"DesbloquearSAT", ses(s), c}), s, "{sessao}|17000|ok||"); };
-    a.TrocarCodigoDeAtivacao = [](int s, char* c, int o, char* n, char* cn) noexcept {
-        return reply(j({"TrocarCodigoDeAtivacao", ses(s), c, std::to_string(o), n, cn}), s,
-                     "{sessao}|18000|ok||");
-    };
+    STAND(ExtrairLogs, "{sessao}|15000|ok|||", (int s, char* c), ses(s), c);
+    STAND(AtualizarSoftwareSAT, "{sessao}|14000|ok||", (int s, char* c), ses(s), c);
+    STAND(ConsultarStatusOperacional, "{sessao}|10000|ok||", (int s, char* c), ses(s), c);
+    STAND(AtivarSAT, "{sessao}|04000|ok||", (int s, int t, char* c, char* cnpj, int uf), ses(s),
+          std::to_string(t), c, cnpj, std::to_string(uf));
+    STAND(EnviarDadosVenda, "{sessao}|06000|0000|ok|||", (int s, char* c, char* d), ses(s), c, d);
+    STAND(CancelarUltimaVenda, "{sessao}|07000|0000|ok|||", (int s, char* c, char* k, char* d),
+          ses(s), c, k, d);
+    STAND(ConsultarSAT, "{sessao}|08000|SAT em operacao||", (int s), ses(s));
+    STAND(TesteFimAFim, "{sessao}|09000|ok||", (int s, char* c, char* d), ses(s), c, d);
+    STAND(ConsultarNumeroSessao, "{sessao}|11003|Sessao nao existe||", (int s, char* c, int n),
+          ses(s), c, std::to_string(n));
+    STAND(ConfigurarInterfaceDeRede, "{sessao}|12000|ok||", (int s, char* c, char* d), ses(s), c,
+          d);
+    STAND(AssociarAssinatura, "{sessao}|13000|ok||", (int s, char* c, char* v, char* sig), ses(s),
+          c, v, sig);
+    STAND(BloquearSAT, "{sessao}|16000|ok||", (int s, char* c), ses(s), c);
+    STAND(DesbloquearSAT, "{sessao}|17000|ok||", (int s, char* c), ses(s), c);
+    STAND(TrocarCodigoDeAtivacao, "{sessao}|18000|ok||", (int s, char* c, int o, char* n, char* k),
+          ses(s), c, std::to_string(o), n, k);
     if (optional) {
-        a.ConsultarUltimaSessaoFiscal = [](int s, char* c) noexcept {
-            return reply(j({"ConsultarUltimaSessaoFiscal", ses(s), c}), s, "{sessao}|19003|x||");
+        STAND(ConsultarUltimaSessaoFiscal, "{sessao}|19003|x||", (int s, char* c), ses(s), c);
+        a.SetDriver = [](char* p, char* v) noexcept {
+            return reply(j({"SetDriver", p, v}), 0, "OK");
         };
-        a.SetDriver = [](char* p, char* v) noexcept { return reply(j({"SetDriver", p, v}), 0, "OK"); };
         a.suporta_ultima_sessao_fiscal = a.suporta_set_driver = true;
     }
     return a;
@@ -119,8 +105,8 @@ std::string log_sem(const std::string& linha) {
     return cabeca("ExtrairLogs") + P + COD + "Cod Retorno: " + linha + "\n" + FECHO;
 }
 std::string rede(const std::string& tipoLan) {
-    return cabeca("ConfigurarInterfaceDeRede") + P + COD + "     tipoInter: ETHE\n     tipoLan: " +
-           tipoLan + "\n";
+    return cabeca("ConfigurarInterfaceDeRede") + P + COD +
+           "     tipoInter: ETHE\n     tipoLan: " + tipoLan + "\n";
 }
 
 const std::string kUso = "\nsatcli - Versao: 3.0.0.5 - Torvane Informatica\n"
@@ -143,8 +129,8 @@ const std::string kUso = "\nsatcli - Versao: 3.0.0.5 - Torvane Informatica\n"
                          "   CancelarUltimaVenda codigoDeAtivacao arquivo_CFeCanc\n"
                          "\n";
 const std::string kLinhaUltima = "   ConsultarUltimaSessaoFiscal codigoDeAtivacao\n";
-const std::string kUsoSemUltima =
-    kUso.substr(0, kUso.find(kLinhaUltima)) + kUso.substr(kUso.find(kLinhaUltima) + kLinhaUltima.size());
+const std::string kUsoSemUltima = kUso.substr(0, kUso.find(kLinhaUltima)) +
+                                  kUso.substr(kUso.find(kLinhaUltima) + kLinhaUltima.size());
 
 const std::string kRede = "[REDE]\ntipoInter=ETHE\ntipoLan=IPFIX\nlanIP=192.168.001.010\n"
                           "lanMask=255.255.255.000\nlanGW=192.168.001.001\n"
@@ -219,10 +205,11 @@ struct Row {
     std::vector<File> files = {};
     std::string answer = ""; // the stand-in's answer; empty: its own
     std::string err = "";
-    File after = {};         // a file's content after the run
-    bool optional = true;    // the library has the two optional functions
+    File after = {};      // a file's content after the run
+    bool optional = true; // the library has the two optional functions
 };
 
+// clang-format off
 const std::vector<Row> kRows = {
     // Usage and syntax: nothing reaches the library.
     {"UsageForNoName", "", 1, kUso, ""},
@@ -453,6 +440,7 @@ const std::vector<Row> kRows = {
      "ExtrairLogs|{S}|cod", {{"log_sat.txt", "<dir>"}},
      "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n", {"log_sat.txt", "<dir>"}},
 };
+// clang-format on
 
 std::string expand(std::string text, const std::string& session) {
     for (size_t p; (p = text.find("{S}")) != std::string::npos;)
@@ -463,7 +451,8 @@ std::string expand(std::string text, const std::string& session) {
 // `want` exactly, or containing the rest when it starts with '~'.
 void expect_text(const std::string& got, const std::string& want, const char* what) {
     if (!want.empty() && want[0] == '~')
-        EXPECT_NE(got.find(want.substr(1)), std::string::npos) << what << ": " << got.substr(0, 3000);
+        EXPECT_NE(got.find(want.substr(1)), std::string::npos)
+            << what << ": " << got.substr(0, 3000);
     else
         EXPECT_EQ(got, want) << what;
 }

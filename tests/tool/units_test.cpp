@@ -1,6 +1,6 @@
 // satcli's pieces that its output does not show whole: base64 within its capacity,
-// answer fields, the cancellation key, reading documents, session numbers, integers
-// and addresses from config.ini, and loading the library.
+// the cancellation key, reading documents, session numbers, address shapes and
+// loading the library.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -26,14 +26,26 @@ TEST(Base64, DecodesTheDeviceAlphabetAndNeverWritesPastItsCapacity) {
         int result;
         std::size_t capacity = 0; // 0: room enough
     } cases[] = {
-        {"QUJD", "ABC", 0},       {"QUJD\nREVG", "ABCDEF", 0}, {"QUI=", "AB", 0},
-        {"QUI", "AB", 0},         {"QQ==", "A", 0},            {"Q", "", 0},
-        {"", "", 0},              {"QQ==QUJD", "A", 0},        {"QUJD QUJD", "ABC", 1},
-        {"QUJD\r\nQUJD", "ABC", 1}, {"QUJDRE\xC3VG", "ABC", 1}, {"QUJDRE\tVG", "ABC", 1},
+        {"QUJD", "ABC", 0},
+        {"QUJD\nREVG", "ABCDEF", 0},
+        {"QUI=", "AB", 0},
+        {"QUI", "AB", 0},
+        {"QQ==", "A", 0},
+        {"Q", "", 0},
+        {"", "", 0},
+        {"QQ==QUJD", "A", 0},
+        {"QUJD QUJD", "ABC", 1},
+        {"QUJD\r\nQUJD", "ABC", 1},
+        {"QUJDRE\xC3VG", "ABC", 1},
+        {"QUJDRE\tVG", "ABC", 1},
         {"AEEA", std::string("\0A\0", 3), 0},
         // Three bytes plus the terminator need four.
-        {"QUJD", "", 1, 3},       {"QUJD", "ABC", 0, 4},       {"QUJDQUI", "ABC", 1, 5},
-        {"QUJDQUI", "ABCAB", 0, 6}, {"QUJDREVG", "ABCDEF", 0, 7}, {"QUJDREVG", "ABC", 1, 6},
+        {"QUJD", "", 1, 3},
+        {"QUJD", "ABC", 0, 4},
+        {"QUJDQUI", "ABC", 1, 5},
+        {"QUJDQUI", "ABCAB", 0, 6},
+        {"QUJDREVG", "ABCDEF", 0, 7},
+        {"QUJDREVG", "ABC", 1, 6},
     };
     for (const auto& c : cases) {
         std::vector<char> out(c.capacity ? c.capacity : c.in.size() + 1, 'X');
@@ -47,24 +59,6 @@ TEST(Base64, DecodesTheDeviceAlphabetAndNeverWritesPastItsCapacity) {
     EXPECT_EQ(base64decode("QUJD", 4, guard.data(), 1), 1);
     EXPECT_EQ(guard[0], '\0');
     EXPECT_EQ(guard[1], 'X');
-}
-
-TEST(Answers, FieldsNumberedFromZeroAndCutToTheirBuffer) {
-    const std::string r = "123456|08000|SAT em operacao||";
-    EXPECT_EQ(campo(r, 0), "123456");
-    EXPECT_EQ(campo(r, 2), "SAT em operacao");
-    for (int k : {3, 4, 5})
-        EXPECT_EQ(campo(r, k), "");
-    EXPECT_EQ(campo("a||c", 2), "c");
-    EXPECT_EQ(campo("", 1), "");
-    EXPECT_EQ(campo("semBarra", 1), "");
-    char buf[129];
-    std::memset(buf, 'X', sizeof buf);
-    copia_campo("1|" + std::string(300, 'm') + "|x", 1, buf, sizeof buf);
-    EXPECT_EQ(std::string(buf), std::string(128, 'm'));
-    char code[10];
-    copia_campo("1|0600012345678|x", 1, code, sizeof code);
-    EXPECT_STREQ(code, "060001234");
 }
 
 TEST(Documents, CancellationKeyIsTheChCancOfInfCFe) {
@@ -131,15 +125,17 @@ TEST(Sessions, RingOfTheLastHundredAndSeedsThatDiffer) {
     EXPECT_EQ(seeds.size(), 298u);
 }
 
-TEST(Config, IntegersAndAddresses) {
-    for (auto [text, value] : {std::pair{"35", 35}, {"  12abc", 12}, {"-5", -5}, {"+7", 7},
-                               {"abc", 0}, {"", 0}, {"0x1F", 0}, {"2147483647", INT_MAX},
-                               {"99999999999999999999", INT_MAX}, {"-99999999999", INT_MIN}})
-        EXPECT_EQ(valor_inteiro(text), value) << text;
-    // Only the shape of three-digit parts is checked.
-    for (auto [ip, result] : {std::pair{"192.168.001.010", 0}, {"999.999.999.999", 0}, {"", 0},
-                              {"192.168", 0}, {"192.168.1.10", 1}, {"192.168.001.01x", 1},
-                              {"192,168.001.010", 1}, {"1921.68.001.01", 1}, {"...", 1}})
+// Only the shape of three-digit parts is checked.
+TEST(Config, AddressShapes) {
+    for (auto [ip, result] : {std::pair{"192.168.001.010", 0},
+                              {"999.999.999.999", 0},
+                              {"", 0},
+                              {"192.168", 0},
+                              {"192.168.1.10", 1},
+                              {"192.168.001.01x", 1},
+                              {"192,168.001.010", 1},
+                              {"1921.68.001.01", 1},
+                              {"...", 1}})
         EXPECT_EQ(ValidaIP(ip), result) << ip;
 }
 

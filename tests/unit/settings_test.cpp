@@ -49,23 +49,20 @@ TEST(Settings, KeysChecksAndLimits) {
         std::string ini; // "<folder>": sat.ini is a folder
         std::function<void()> check;
     } cases[] = {
-        {"",
-         [] {
+        // clang-format off
+        {"", [] {
              EXPECT_STREQ(SAT_SERIAL, "/dev/ttyQZ0");
              EXPECT_STREQ(SAT_NOPOPUP, "true");
              EXPECT_EQ(ModoLock + NumTent + TmpTent + ModoDebug + Corrigir + Ret10001, 8);
          }},
         {"<folder>", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/ttyQZ0"); }},
         {binary, [] { EXPECT_TRUE(NumTent >= 1 && TmpTent >= 3); }},
-        {"[DEFAULT]\nDEBUG=trueX\nNO_POPUP=false-more\nCORRECAO=true\nLOCK=no\nRET_10001=true\n",
-         [] {
-             EXPECT_EQ(ModoDebug + Corrigir + Ret10001, 3);
-             EXPECT_EQ(ModoLock, 0);
+        {"[DEFAULT]\nDEBUG=trueX\nNO_POPUP=false-more\nCORRECAO=true\nLOCK=no\nRET_10001=true\n", [] {
+             EXPECT_EQ(ModoDebug + Corrigir + Ret10001 - ModoLock, 3);
              EXPECT_STREQ(SAT_NOPOPUP, "false") << "cut at five characters";
          }},
         {"[default]\nDEBUG=TRUE\nLOCK=1\n", [] { EXPECT_EQ(ModoDebug + ModoLock, 0); }},
-        {"[DEFAULT]\nDEBUG=false\n",
-         [] {
+        {"[DEFAULT]\nDEBUG=false\n", [] {
              set("SERIAL", "/dev/sat-missing");
              ConsultarSAT(1);
              EXPECT_FALSE(file_existe(kLog)) << "nothing logged while DEBUG is off";
@@ -73,31 +70,25 @@ TEST(Settings, KeysChecksAndLimits) {
         {"[DEFAULT]\nSERIAL=ttyUSB0\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/ttyUSB0"); }},
         {"[DEFAULT]\nSERIAL=/dev/ttyACM0\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/ttyACM0"); }},
         {"[DEFAULT]\nSERIAL=\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/"); }},
-        {"[DEFAULT]\nSERIAL=abcdefghijklmnopqrstuvwx\n",
-         [] { EXPECT_STREQ(SAT_SERIAL, "/dev/abcdefghijklmnopqrstuvwx"); }},
+        {"[DEFAULT]\nSERIAL=abcdefghijklmnopqrstuvwx\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/abcdefghijklmnopqrstuvwx"); }},
         // With "/dev/" in front it would not fit: the built-in path stays.
-        {"[DEFAULT]\nDEBUG=true\nSERIAL=abcdefghijklmnopqrstuvwxy\n",
-         [] {
+        {"[DEFAULT]\nDEBUG=true\nSERIAL=abcdefghijklmnopqrstuvwxy\n", [] {
              EXPECT_STREQ(SAT_SERIAL, "/dev/ttyQZ0");
-             EXPECT_NE(testsupport::read_file(kLog).find(
-                           "Interface do arquivo ini muito longa, mantida: "),
+             EXPECT_NE(testsupport::read_file(kLog).find("Interface do arquivo ini muito longa, mantida: "),
                        std::string::npos);
          }},
         {"[DEFAULT]\nN_TENT=0\nTMP_TENT=2\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 103); }},
         {"[DEFAULT]\nN_TENT=99\nTMP_TENT=45\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 9945); }},
         {"[DEFAULT]\nN_TENT=100\nTMP_TENT=x5\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 106); }},
         {"[DEFAULT]\nN_TENT=-1\nTMP_TENT=7\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 107); }},
-        {"[DEFAULT]\n[TIMEOUT]\nT_CONSULTAR_SAT=01:30\n",
-         [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 130); }},
-        {"[TIMEOUT]\nT_CONSULTAR_SAT=99:99\n[DEFAULT]\n",
-         [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 9999); }},
+        {"[DEFAULT]\n[TIMEOUT]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 130); }},
+        {"[TIMEOUT]\nT_CONSULTAR_SAT=99:99\n[DEFAULT]\n", [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 9999); }},
         {"[DEFAULT]\n[OUTRA]\n[TIMEOUT]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[1], 4); }},
         {"[DEFAULT]\n[timeout]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[1], 4); }},
-        {"[TIMEOUT]\nT_CONSULTAR_SAT=1:30\nT_EXTRAIR_LOGS=01-30\nT_BLOQUEAR_SAT=00:07\n",
-         [] {
-             EXPECT_EQ(T_Cons[1] * 100 + T_Logs[1], 420);
-             EXPECT_EQ(T_Bloq[0] * 100 + T_Bloq[1], 7);
+        {"[TIMEOUT]\nT_CONSULTAR_SAT=1:30\nT_EXTRAIR_LOGS=01-30\nT_BLOQUEAR_SAT=00:07\n", [] {
+             EXPECT_EQ(T_Cons[1] * 10000 + T_Logs[1] * 100 + T_Bloq[0] * 10 + T_Bloq[1], 42007);
          }},
+        // clang-format on
     };
     SAT_ENTER_SANDBOX(halvex);
     const std::string ini = halvex + "/sat.ini";
@@ -158,16 +149,26 @@ TEST(SetDriver, KeywordsResultsAndLogLines) {
         int expected;
         const char* serial = nullptr;
     } cases[] = {
-        {"LOCK", "true", "OK", &ModoLock, 1},    {"LOCKED", "false", "OK", &ModoLock, 0},
-        {"RET_X", "trueX", "OK", &Ret10001, 1},  {"RET_10001", "1", "OK", &Ret10001, 0},
-        {"DEBUG", "true", "OK", &ModoDebug, 1},  {"debug", "false", "FALHA", &ModoDebug, 1},
-        {"N_TENT", "05", "OK", &NumTent, 5},     {"N_TENT", "5", "ERRO", &NumTent, 1},
-        {"N_TENT", "5x", "OK", &NumTent, 5},     {"N_TENT", "00", "ERRO", &NumTent, 1},
-        {"N_TENT", "99", "OK", &NumTent, 99},    {"N_TENT", "100", "ERRO", &NumTent, 1},
-        {"N_TENT", nullptr, "ERRO", &NumTent, 1}, {"N_TENT", huge.c_str(), "ERRO", &NumTent, 1},
-        {"TMP_TENT", "10", "OK", &TmpTent, 10},  {"TMP_TENT", "02", "ERRO", &TmpTent, 3},
-        {"TMP_TEN", "07", "OK", &TmpTent, 7},    {"TMP_TENT", "7", "ERRO", &TmpTent, 6},
-        {"DISCOVER", "x", "FALHA", &TmpTent, 6}, {"VERSAO", "x", "3.0.0.3_x86", &TmpTent, 6},
+        {"LOCK", "true", "OK", &ModoLock, 1},
+        {"LOCKED", "false", "OK", &ModoLock, 0},
+        {"RET_X", "trueX", "OK", &Ret10001, 1},
+        {"RET_10001", "1", "OK", &Ret10001, 0},
+        {"DEBUG", "true", "OK", &ModoDebug, 1},
+        {"debug", "false", "FALHA", &ModoDebug, 1},
+        {"N_TENT", "05", "OK", &NumTent, 5},
+        {"N_TENT", "5", "ERRO", &NumTent, 1},
+        {"N_TENT", "5x", "OK", &NumTent, 5},
+        {"N_TENT", "00", "ERRO", &NumTent, 1},
+        {"N_TENT", "99", "OK", &NumTent, 99},
+        {"N_TENT", "100", "ERRO", &NumTent, 1},
+        {"N_TENT", nullptr, "ERRO", &NumTent, 1},
+        {"N_TENT", huge.c_str(), "ERRO", &NumTent, 1},
+        {"TMP_TENT", "10", "OK", &TmpTent, 10},
+        {"TMP_TENT", "02", "ERRO", &TmpTent, 3},
+        {"TMP_TEN", "07", "OK", &TmpTent, 7},
+        {"TMP_TENT", "7", "ERRO", &TmpTent, 6},
+        {"DISCOVER", "x", "FALHA", &TmpTent, 6},
+        {"VERSAO", "x", "3.0.0.3_x86", &TmpTent, 6},
         {"SERIAL", "ttyUSB0", "OK", &TmpTent, 6, "/dev/ttyUSB0"},
         {"SERIAL", "/dev/ttyS1", "OK", &TmpTent, 6, "/dev/ttyS1"},
         {"SERIAL", "", "ERRO", &TmpTent, 6, "/dev/ttyS1"},
@@ -177,7 +178,8 @@ TEST(SetDriver, KeywordsResultsAndLogLines) {
         {"SERIAL", "abcdefghijklmnopqrstuvwxy", "ERRO", &TmpTent, 6, nullptr},
         {"SERIAL", serial_30, "OK", &TmpTent, 6, serial_30},
         {"SERIAL", "/dev/abcdefghijklmnopqrstuvwxy", "ERRO", &TmpTent, 6, serial_30},
-        {"DEBUG", "no", "OK", &ModoDebug, 0},    {nullptr, nullptr, "FALHA", &ModoDebug, 0},
+        {"DEBUG", "no", "OK", &ModoDebug, 0},
+        {nullptr, nullptr, "FALHA", &ModoDebug, 0},
         {nullptr, "x", "FALHA", &ModoDebug, 0},
     };
     for (auto& c : cases) {
