@@ -140,11 +140,15 @@ TEST_F(Ini, ReadLimitsAndDefaults) {
     EXPECT_STREQ(buf, "def");
     EXPECT_EQ(ini_gets("A", "missing", nullptr, buf, 8, file()), 0);
     EXPECT_STREQ(buf, "");
+    put("q = \"ab\"\n");
+    EXPECT_EQ(gets("", "q", 2), "a") << "quotes taken off in a small buffer too";
 }
 
 TEST(IniDeath, BufferStartingInsideTheDefaultStopsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    char text[16] = "defaultvalue";
+    char text[16] = "default";
+    // A buffer right behind the default is fine.
+    EXPECT_EQ(ini_gets("", "missing", text, text + 8, 8, "/nonexistent-ini-test/t.ini"), 7);
     EXPECT_DEATH(ini_gets("", "missing", text, text + 1, 8, "/nonexistent-ini-test/t.ini"),
                  "ini_text.cpp");
 }
