@@ -1,11 +1,9 @@
 // satcli's pieces that its output does not show whole: base64 within its capacity,
-// the cancellation key, reading documents, session numbers, address shapes and
-// loading the library.
+// the cancellation key, reading files and pipes, session numbers and loading the library.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <climits>
 #include <cstring>
 #include <set>
 #include <string>
@@ -15,7 +13,6 @@
 #include "base64.h"
 #include "binding.h"
 #include "commands.h"
-#include "config.h"
 #include "sandbox.h"
 #include "session.h"
 
@@ -28,24 +25,18 @@ TEST(Base64, DecodesTheDeviceAlphabetAndNeverWritesPastItsCapacity) {
         std::size_t capacity = 0; // 0: room enough
     } cases[] = {
         {"QUJD", "ABC", 0},
-        {"QUJD\nREVG", "ABCDEF", 0},
         {"QUI=", "AB", 0},
         {"QUI", "AB", 0},
-        {"QQ==", "A", 0},
         {"Q", "", 0},
-        {"", "", 0},
         {"QQ==QUJD", "A", 0},
         {"QUJD QUJD", "ABC", 1},
-        {"QUJD\r\nQUJD", "ABC", 1},
         {"QUJDRE\xC3VG", "ABC", 1},
-        {"QUJDRE\tVG", "ABC", 1},
         {"AEEA", std::string("\0A\0", 3), 0},
         // Three bytes plus the terminator need four.
         {"QUJD", "", 1, 3},
         {"QUJD", "ABC", 0, 4},
         {"QUJDQUI", "ABC", 1, 5},
         {"QUJDQUI", "ABCAB", 0, 6},
-        {"QUJDREVG", "ABCDEF", 0, 7},
         {"QUJDREVG", "ABC", 1, 6},
     };
     for (const auto& c : cases) {
@@ -79,14 +70,14 @@ TEST(Documents, CancellationKeyIsTheChCancOfInfCFe) {
         EXPECT_EQ(cancellation_key(c[0]), c[1]) << c[0];
 }
 
+// Files and pipes are read to their end (golden_test.cpp: folders, unreadable files).
 TEST(Documents, ReadToTheEndFromFilesAndPipes) {
-    std::string dir = testsupport::make_temp_dir("satcli-doc");
-    std::string big = std::string(200000, 'x') + "<fim/>", read;
-    testsupport::write_file(dir + "/venda.xml", big);
-    EXPECT_TRUE(read_document((dir + "/venda.xml").c_str(), read));
+    const std::string path = testsupport::make_temp_dir("satcli-doc") + "/venda.xml";
+    const std::string big = std::string(200000, 'x') + "<fim/>";
+    testsupport::write_file(path, big);
+    std::string read;
+    EXPECT_TRUE(read_document(path.c_str(), read));
     EXPECT_EQ(read, big);
-    EXPECT_FALSE(read_document((dir + "/nada.xml").c_str(), read));
-    EXPECT_FALSE(read_document(dir.c_str(), read)) << "a folder opens but cannot be read";
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
     ASSERT_EQ(write(pipe_fds[1], "<CFe>pipe</CFe>", 15), 15);
@@ -125,20 +116,6 @@ TEST(Sessions, RingOfTheLastHundredAndSeedsThatDiffer) {
     for (long t = 1; t < 100; ++t)
         seeds.insert(session_seed(1700000000 + t, 1000, 0));
     EXPECT_EQ(seeds.size(), 298u);
-}
-
-// Only the shape of three-digit parts is checked.
-TEST(Config, AddressShapes) {
-    for (auto [ip, result] : {std::pair{"192.168.001.010", 0},
-                              {"999.999.999.999", 0},
-                              {"", 0},
-                              {"192.168", 0},
-                              {"192.168.1.10", 1},
-                              {"192.168.001.01x", 1},
-                              {"192,168.001.010", 1},
-                              {"1921.68.001.01", 1},
-                              {"...", 1}})
-        EXPECT_EQ(check_ip(ip), result) << ip;
 }
 
 // The loader's messages; a library without the two optional functions still loads.

@@ -1,11 +1,11 @@
-// The serial link on a pseudo-terminal pair whose device side the test holds.
+// The serial link on a pseudo-terminal pair whose device side the test holds and
+// never reads (raw mode and frames: tests/device, through satemu).
 #include "sat_internal.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -30,20 +30,6 @@ class SerialLink : public ::testing::Test {
     }
     int master = -1, slave = -1;
 };
-
-TEST_F(SerialLink, RawBlockingLineAndTheFrame) {
-    termios tio{};
-    ASSERT_EQ(tcgetattr(fdUSB, &tio), 0);
-    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ECHOE | ISIG));
-    EXPECT_FALSE(tio.c_oflag & OPOST);
-    EXPECT_FALSE(fcntl(fdUSB, F_GETFL) & O_NONBLOCK);
-    ASSERT_EQ(envia_usb("|05|000123"), 0);
-    std::string got;
-    char buf[32];
-    for (ssize_t n; got.size() < 12 && (n = read(master, buf, sizeof buf)) > 0;)
-        got.append(buf, static_cast<size_t>(n));
-    EXPECT_EQ(got, "|05|000123|\x03");
-}
 
 // A device that takes nothing makes the send fail once the deadline, at least
 // 2 s, has passed, instead of blocking the call (and the lock) for good.
