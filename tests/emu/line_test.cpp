@@ -19,10 +19,6 @@ namespace {
 
 const std::string kOk = "SAT em operação||";
 
-std::string sale_document() {
-    return read_file(TORVANE_SOURCE_DIR "/examples/venda.xml");
-}
-
 std::string link_target(const std::string& path) {
     char buf[PATH_MAX];
     ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);

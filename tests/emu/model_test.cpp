@@ -7,6 +7,7 @@
 
 #include "cfe.h"
 #include "device.h"
+#include "emulator.h"
 #include "fault.h"
 #include "frame.h"
 #include "sandbox.h"
@@ -14,17 +15,10 @@
 #include "util.h"
 
 using namespace satemu;
+using testsupport::cancel_document;
+using testsupport::sale_document;
 
 namespace {
-
-std::string sale_document() {
-    return testsupport::read_file(TORVANE_SOURCE_DIR "/examples/venda.xml");
-}
-std::string cancel_doc(const std::string& key) {
-    return "<CFeCanc><infCFe chCanc=\"" + key +
-           "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa>"
-           "</ide><emit/><dest/><total/></infCFe></CFeCanc>";
-}
 
 struct Step {
     std::string command, expected;
@@ -74,24 +68,13 @@ TEST(AccessKey, CheckDigitMatchesHandComputedKeys) {
         EXPECT_EQ(key_check_digit(c.digits43), c.digit) << c.digits43;
 }
 
+// Every test that scripts a fault parses its rule; here: a colon inside an answer,
+// the count, and the rules refused.
 TEST(Faults, ParsesRules) {
     std::string err;
-    auto r = parse_fault("2*04:busy", err);
+    auto r = parse_fault("2*05:answer:{sessao}|08000|x:y||", err);
     ASSERT_TRUE(r) << err;
-    EXPECT_EQ(r->code, "04");
-    EXPECT_EQ(r->kind, FaultKind::Busy);
-    EXPECT_EQ(r->remaining, 2);
-    r = parse_fault("07:split:4:100", err);
-    ASSERT_TRUE(r) << err;
-    EXPECT_EQ(r->pieces, 4);
-    EXPECT_EQ(r->ms, 100);
-    EXPECT_EQ(r->remaining, -1);
-    r = parse_fault("05:answer:{sessao}|08000|x:y||", err);
-    ASSERT_TRUE(r) << err;
-    EXPECT_EQ(r->text, "{sessao}|08000|x:y||");
-    r = parse_fault("all:delay:3000", err);
-    ASSERT_TRUE(r) << err;
-    EXPECT_EQ(r->ms, 3000);
+    EXPECT_EQ(r->code + r->text + std::to_string(r->remaining), "05{sessao}|08000|x:y||2");
     for (const char* bad : {"03", "16:drop", "0*03:drop", "03:wobble", "03:delay", "03:delay:x",
                             "03:split:2", "03:drop:1", "03:oversize:0", "x*03:drop", "05:answer"})
         EXPECT_FALSE(parse_fault(bad, err)) << bad;
@@ -153,13 +136,15 @@ TEST_F(DeviceModel, SaleIsStoredQueriedAndCancelled) {
     EXPECT_EQ(run("|08|000103|12345678|000999"), "000103|11003|Sessão não existe||");
 
     // Only the last sale can be cancelled, and only once.
-    EXPECT_EQ(run("|04|000110|12345678|CFe" + std::string(44, '1') + "|" + cancel_doc(f[8])),
+    EXPECT_EQ(run("|04|000110|12345678|CFe" + std::string(44, '1') + "|" + cancel_document(f[8])),
               "000110|07002|0000|Cupom inválido||");
-    EXPECT_EQ(run("|04|000111|12345678|" + f[8] + "|" + cancel_doc("CFe" + std::string(44, '1'))),
-              "000111|07007|1214|Erro de validação do conteúdo.||");
+    EXPECT_EQ(
+        run("|04|000111|12345678|" + f[8] + "|" + cancel_document("CFe" + std::string(44, '1'))),
+        "000111|07007|1214|Erro de validação do conteúdo.||");
     EXPECT_EQ(run("|04|000112|12345678|" + f[8] + "|<CFeCanc"),
               "000112|07007|1999|Erro de validação do conteúdo.||");
-    std::vector<std::string> c = fields("|04|000113|12345678|" + f[8] + "|" + cancel_doc(f[8]));
+    std::vector<std::string> c =
+        fields("|04|000113|12345678|" + f[8] + "|" + cancel_document(f[8]));
     ASSERT_EQ(c.size(), 12u);
     EXPECT_EQ(c[1], "07000");
     EXPECT_EQ(c[3], "Cupom cancelado com sucesso + conteúdo CF-eSAT cancelado.");
@@ -171,16 +156,16 @@ TEST_F(DeviceModel, SaleIsStoredQueriedAndCancelled) {
     EXPECT_EQ(std::string(doc.child("CFeCanc").child("infCFe").attribute("chCanc").value()), f[8]);
     EXPECT_EQ(run("|20|000114|12345678"), dev.state().last_fiscal);
     EXPECT_EQ(split(dev.state().last_fiscal, '|')[0], "000113");
-    EXPECT_EQ(run("|04|000115|12345678|" + f[8] + "|" + cancel_doc(f[8])),
+    EXPECT_EQ(run("|04|000115|12345678|" + f[8] + "|" + cancel_document(f[8])),
               "000115|07007|1218|Erro de validação do conteúdo.||");
 
     // A sale can be cancelled for thirty minutes.
     f = fields("|03|000120|12345678|" + sale_document());
     now += 30 * 60 + 1;
-    EXPECT_EQ(run("|04|000121|12345678|" + f[8] + "|" + cancel_doc(f[8])),
+    EXPECT_EQ(run("|04|000121|12345678|" + f[8] + "|" + cancel_document(f[8])),
               "000121|07007|1454|Erro de validação do conteúdo.||");
     now -= 2;
-    EXPECT_EQ(fields("|04|000122|12345678|" + f[8] + "|" + cancel_doc(f[8]))[1], "07000");
+    EXPECT_EQ(fields("|04|000122|12345678|" + f[8] + "|" + cancel_document(f[8]))[1], "07000");
 }
 
 TEST_F(DeviceModel, SaleRefusals) {
@@ -260,7 +245,7 @@ TEST(DeviceModelOptions, OlderFirmwareCancellationAnswerHasElevenFields) {
     std::string key =
         split(dev.handle(*parse_command("|03|000001|12345678|" + sale_document())), '|')[8];
     std::vector<std::string> c = split(
-        dev.handle(*parse_command("|04|000002|12345678|" + key + "|" + cancel_doc(key))), '|');
+        dev.handle(*parse_command("|04|000002|12345678|" + key + "|" + cancel_document(key))), '|');
     ASSERT_EQ(c.size(), 11u);
     EXPECT_EQ(c[1] + "|" + c[9] + "|" + std::to_string(c[10].size()), "07000|47.87|344");
 }

@@ -43,6 +43,17 @@ std::string read_until(int fd, int ms, bool (*done)(const std::string&)) {
 
 } // namespace
 
+std::string sale_document() {
+    static const std::string doc = read_file(TORVANE_SOURCE_DIR "/examples/venda.xml");
+    return doc;
+}
+
+std::string cancel_document(const std::string& key) {
+    return "<CFeCanc><infCFe chCanc=\"" + key +
+           "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa>"
+           "</ide><emit/><dest/><total/></infCFe></CFeCanc>";
+}
+
 std::string unescape_frame(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {

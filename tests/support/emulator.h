@@ -42,6 +42,11 @@ class Emulator {
     int out_fd_ = -1; // satemu's standard output
 };
 
+// The sample sale (examples/venda.xml) and a cancellation document for `key`, both
+// as the active preset accepts them.
+std::string sale_document();
+std::string cancel_document(const std::string& key);
+
 // "\xHH" escapes (as the control socket writes frames) back to bytes.
 std::string unescape_frame(const std::string& text);
 

@@ -48,17 +48,6 @@ const std::vector<Function>& functions() {
     return table;
 }
 
-std::string sale_document() {
-    static const std::string doc = read_file(TORVANE_SOURCE_DIR "/examples/venda.xml");
-    return doc;
-}
-
-std::string cancel_document(const std::string& key) {
-    return "<CFeCanc><infCFe chCanc=\"" + key +
-           "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>001</numeroCaixa>"
-           "</ide><emit/><dest/><total/></infCFe></CFeCanc>";
-}
-
 Texts default_texts(const Function& f) {
     Texts t;
     const std::string name = f.name;

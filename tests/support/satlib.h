@@ -46,8 +46,6 @@ const std::vector<Function>& functions();
 Texts default_texts(const Function& f);                  // documents the active preset accepts
 std::string busy_answer(const Function& f, int session); // the library's own
 int open_descriptors();
-std::string sale_document(); // examples/venda.xml
-std::string cancel_document(const std::string& key);
 // sat.ini: `extra` [DEFAULT] lines first (the first of two equal keys counts), then
 // SERIAL, attempts, pause, a quiet console and every deadline at `seconds`.
 std::string settings(const std::string& serial, int attempts, int pause, int seconds,

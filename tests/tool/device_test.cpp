@@ -58,9 +58,7 @@ TEST(Device, SaleCancellationSetDriverAndMissingLibrary) {
               std::string::npos)
         << sale.out;
     const std::string key = field(rv, 8);
-    const std::string canc = "<CFeCanc><infCFe chCanc=\"" + key +
-                             "\"><ide><CNPJ>08317492000155</CNPJ><signAC>x</signAC><numeroCaixa>"
-                             "001</numeroCaixa></ide><emit/><dest/><total/></infCFe></CFeCanc>";
+    const std::string canc = testsupport::cancel_document(key);
     testsupport::write_file(dir + "/canc.xml", canc);
     auto cancel = run({"CancelarUltimaVenda", "12345678", "canc.xml"});
     std::string rc = answer(emu, 2);
