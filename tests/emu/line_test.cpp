@@ -3,8 +3,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <memory>
-#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,41 +45,21 @@ TEST(EmulatorLine, FaultsAndTheBytesTheLineThenCarries) {
     }
 }
 
-TEST(EmulatorLine, HangupComesBackBehindTheLinkThatIsRemovedOnExit) {
-    std::string link = make_temp_dir("satemu-link") + "/ttyQZ0";
-    auto emu =
-        std::make_unique<Emulator>(std::vector<std::string>{"--preset", "active", "--link", link});
-    ASSERT_FALSE(emu->device().empty());
-    EXPECT_EQ(link_target(link), emu->device());
-    emu->fault("1*05:hangup");
-    auto r = transact(emu->device(), "|05|000001", 500);
-    EXPECT_EQ(r.text.find('\x03'), std::string::npos);
-    // The new line may well reuse the old number: wait until it is announced.
-    auto announced = [&] {
-        std::string t = emu->transcript();
-        size_t first = t.find("-- device at ");
-        return first != std::string::npos &&
-               t.find("-- device at ", first + 1) != std::string::npos;
-    };
-    for (int i = 0; i < 100 && !announced(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(announced());
-    EXPECT_EQ(answer(link, "|05|000002"), "000002|08000|" + kOk);
-    emu.reset();
-    EXPECT_TRUE(link_target(link).empty());
-}
-
-TEST(EmulatorLine, StateKeptAcrossARestart) {
-    std::string state = make_temp_dir("satemu-state") + "/device.state";
+// The state file, and the link to the line that is removed on exit (coming back
+// behind the link after a hang-up: tests/faults).
+TEST(EmulatorLine, StateKeptAcrossARestartAndLinkRemovedOnExit) {
+    const std::string dir = make_temp_dir("satemu-state"), state = dir + "/device.state";
     std::string sale;
     {
-        Emulator emu({"--preset", "active", "--state", state});
+        Emulator emu({"--preset", "active", "--state", state, "--link", dir + "/ttyQZ0"});
         ASSERT_FALSE(emu.device().empty());
+        EXPECT_EQ(link_target(dir + "/ttyQZ0"), emu.device());
         sale = answer(emu.device(), "|03|000100|12345678|" + sale_document());
         ASSERT_EQ(field(sale, 1), "06000") << sale;
         EXPECT_EQ(answer(emu.device(), "|13|000105|12345678"),
                   "000105|16000|Equipamento SAT bloqueado com sucesso||");
     }
+    EXPECT_TRUE(link_target(dir + "/ttyQZ0").empty());
     Emulator again({"--state", state});
     ASSERT_FALSE(again.device().empty());
     EXPECT_EQ(answer(again.device(), "|08|000200|12345678|000100"), sale);

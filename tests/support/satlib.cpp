@@ -21,29 +21,29 @@ std::string copy(const char* answer) {
 #define A (t.null ? nullptr : t.a.data())
 #define B (t.null ? nullptr : t.b.data())
 // clang-format off
-#define ROW(fn, code, family, kind, ...)                                                           \
-    Function{#fn, code, family, Kind::kind,                                                        \
+#define ROW(fn, code, family, kind, frame, ...)                                                    \
+    Function{#fn, code, family, Kind::kind, frame,                                                 \
              [](int s, [[maybe_unused]] Texts& t) { return copy(fn(__VA_ARGS__)); }}
 // clang-format on
 
 const std::vector<Function>& functions() {
     static const std::vector<Function> table = {
-        ROW(AtivarSAT, "01", "04", Single, s, 1, C, A, 35),
-        ROW(ComunicarCertificadoICPBRASIL, "02", "05", Single, s, C, A),
-        ROW(EnviarDadosVenda, "03", "06", Fiscal, s, C, A),
-        ROW(CancelarUltimaVenda, "04", "07", Fiscal, s, C, A, B),
-        ROW(ConsultarSAT, "05", "08", Single, s),
-        ROW(TesteFimAFim, "06", "09", Single, s, C, A),
-        ROW(ConsultarStatusOperacional, "07", "10", Single, s, C),
-        ROW(ConsultarNumeroSessao, "08", "11", Query, s, C, s),
-        ROW(ConfigurarInterfaceDeRede, "09", "12", Single, s, C, A),
-        ROW(AssociarAssinatura, "10", "13", Single, s, C, A, B),
-        ROW(AtualizarSoftwareSAT, "11", "14", Single, s, C),
-        ROW(ExtrairLogs, "12", "15", Single, s, C),
-        ROW(BloquearSAT, "13", "16", Single, s, C),
-        ROW(DesbloquearSAT, "14", "17", Single, s, C),
-        ROW(TrocarCodigoDeAtivacao, "15", "18", Single, s, C, 1, A, B),
-        ROW(ConsultarUltimaSessaoFiscal, "20", "19", Query, s, C),
+        ROW(AtivarSAT, "01", "04", Single, "|1|C|A|35", s, 1, C, A, 35),
+        ROW(ComunicarCertificadoICPBRASIL, "02", "05", Single, "|C|A", s, C, A),
+        ROW(EnviarDadosVenda, "03", "06", Fiscal, "|C|A", s, C, A),
+        ROW(CancelarUltimaVenda, "04", "07", Fiscal, "|C|A|B", s, C, A, B),
+        ROW(ConsultarSAT, "05", "08", Single, "", s),
+        ROW(TesteFimAFim, "06", "09", Single, "|C|A", s, C, A),
+        ROW(ConsultarStatusOperacional, "07", "10", Single, "|C", s, C),
+        ROW(ConsultarNumeroSessao, "08", "11", Query, "|C|S", s, C, s),
+        ROW(ConfigurarInterfaceDeRede, "09", "12", Single, "|C|A", s, C, A),
+        ROW(AssociarAssinatura, "10", "13", Single, "|C|A|B", s, C, A, B),
+        ROW(AtualizarSoftwareSAT, "11", "14", Single, "|C", s, C),
+        ROW(ExtrairLogs, "12", "15", Single, "|C|3.0.0.3_x86", s, C),
+        ROW(BloquearSAT, "13", "16", Single, "|C", s, C),
+        ROW(DesbloquearSAT, "14", "17", Single, "|C", s, C),
+        ROW(TrocarCodigoDeAtivacao, "15", "18", Single, "|C|1|A|B", s, C, 1, A, B),
+        ROW(ConsultarUltimaSessaoFiscal, "20", "19", Query, "|C", s, C),
     };
     return table;
 }

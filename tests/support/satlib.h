@@ -39,6 +39,7 @@ struct Function {
     const char* code;   // command code, "05"
     const char* family; // first two digits of its result codes, "08"
     Kind kind;
+    const char* frame; // after the session, for the texts "C", "A", "B" ("S": the session)
     std::string (*call)(int session, Texts& t); // calls it and copies the answer
 };
 
