@@ -213,7 +213,6 @@ struct Row {
 const std::vector<Row> kRows = {
     // Usage and syntax: nothing reaches the library.
     {"UsageForNoName", "", 1, kUso, ""},
-    {"UsageForWrongCase", "consultarsat", 1, kUso, ""},
     {"UsageForMixedCase", "ConsultarSat", 1, kUso, ""},
     {"UsageForUnofferedFunction", "ComunicarCertificadoICPBRASIL", 1, kUso, ""},
     {"UsageForHugeName", std::string(5000, 'X'), 1, kUso, ""},
