@@ -1,127 +1,168 @@
-// Each single-exchange function on the line, its busy answer, and what the
-// device answers handed back unchanged.
-#include "device_fixture.h"
+// The single-exchange functions on the line: frames, null, empty and hostile
+// texts, answers handed back unchanged, deadlines, other sessions' answers, and
+// sizes beyond the buffers. Faults per function: tests/faults; retries: tests/retry.
+#include "satlib.h"
+#include "sat_internal.h"
 
-#include <dirent.h>
-
-#include <functional>
+#include <climits>
+#include <cstring>
 
 namespace {
 
+using namespace testsupport;
+using Device = LibTest;
+
+std::string busy(int session, const char* code) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%06d|%s|SAT em processamento. Tente novamente.||", session,
+                  code);
+    return buf;
+}
+
 char ac[] = "12345678";
 
-struct Call {
-    std::function<char*(int)> call;
-    const char* frame; // after the session number, without the closing "|\x03"
-    const char* code;  // command code in the frame
-    int family;
-};
+std::string last_frame(Emulator& emu) {
+    auto frames = emu.frames();
+    return frames.empty() ? std::string() : frames.back();
+}
 
-const Call kCalls[] = {
-    {[](int s) { return AtivarSAT(s, 1, ac, text("47291583000110"), 35); },
-     "|1|12345678|47291583000110|35", "01", 4},
-    {[](int s) { return AtivarSAT(s, 2, ac, text("47291583000110"), 5); },
-     "|2|12345678|47291583000110| 5", "01", 4},
-    {[](int s) { return ComunicarCertificadoICPBRASIL(s, ac, text("CERT")); }, "|12345678|CERT",
-     "02", 5},
-    {[](int s) { return ConsultarSAT(s); }, "", "05", 8},
-    {[](int s) { return TesteFimAFim(s, ac, text("<CFe/>")); }, "|12345678|<CFe/>", "06", 9},
-    {[](int s) { return ConfigurarInterfaceDeRede(s, ac, text("<config/>")); },
-     "|12345678|<config/>", "09", 12},
-    {[](int s) {
-         return AssociarAssinatura(s, ac, text("0831749200015547291583000110"), text("x"));
-     },
-     "|12345678|0831749200015547291583000110|x", "10", 13},
-    {[](int s) { return AtualizarSoftwareSAT(s, ac); }, "|12345678", "11", 14},
-    {[](int s) { return ExtrairLogs(s, ac); }, "|12345678|3.0.0.3_x86", "12", 15},
-    {[](int s) { return BloquearSAT(s, ac); }, "|12345678", "13", 16},
-    {[](int s) { return DesbloquearSAT(s, ac); }, "|12345678", "14", 17},
-    {[](int s) { return TrocarCodigoDeAtivacao(s, ac, 1, text("11112222"), text("11112222")); },
-     "|12345678|1|11112222|11112222", "15", 18},
-};
-
-TEST_F(DeviceTest, FramesAndAnswersOfEverySingleExchangeFunction) {
+// Every function's frame; a null text goes out as an empty one; '|', control and high
+// bytes go out as they are; the answer is the device's.
+TEST_F(Device, FramesOfEveryFunctionWithNullEmptyAndHostileTexts) {
     start();
     if (HasFatalFailure()) return;
+    std::string hostile = "a|b";
+    for (int c = 1; c < 0x100; ++c)
+        if (c < 0x20 || c >= 0x7F) hostile += static_cast<char>(c);
     int session = 100;
-    for (const Call& c : kCalls) {
-        ++session;
-        std::string answer = c.call(session);
-        char head[16];
-        std::snprintf(head, sizeof head, "|%s|%06d", c.code, session);
-        EXPECT_EQ(last_frame(), head + std::string(c.frame) + "|\x03");
-        std::snprintf(head, sizeof head, "%06d|%02d", session, c.family);
-        EXPECT_EQ(answer.substr(0, 9), head) << answer;
-        EXPECT_EQ(answer.find("processamento"), std::string::npos) << answer;
+    for (const Function& f : functions()) {
+        SCOPED_TRACE(f.name);
+        std::vector<std::string> frames;
+        for (Texts t : {Texts{"C", "A", "B", false}, Texts{"", "", "", false},
+                        Texts{"", "", "", true}, Texts{hostile, hostile, hostile, false}}) {
+            const std::string answer = f.call(++session, t);
+            char head[16];
+            std::snprintf(head, sizeof head, "%06d", session);
+            EXPECT_EQ(field(answer, 0), head) << answer;
+            EXPECT_EQ(field(answer, 1).substr(0, 2), f.family) << answer;
+            std::string frame = last_frame(*emu);
+            for (size_t at; (at = frame.find(head)) != std::string::npos;)
+                frame.replace(at, 6, "S");
+            frames.push_back(frame);
+        }
+        EXPECT_EQ(frames[0], "|" + std::string(f.code) + "|S" + f.frame + "|\x03");
+        EXPECT_EQ(frames[1], frames[2]);
+        if (std::string(f.name) != "ConsultarSAT") {
+            EXPECT_NE(frames[3].find("|" + hostile), std::string::npos);
+        }
     }
 }
 
-TEST_F(DeviceTest, AnswersAreHandedBackUnchanged) {
+TEST_F(Device, AnswersAreHandedBackUnchanged) {
     start();
     if (HasFatalFailure()) return;
     emu->fault("1*05:answer:{sessao}|08099|Erro desconhecido|0001|aviso|extra");
     char* first = ConsultarSAT(42);
     EXPECT_STREQ(first, "000042|08099|Erro desconhecido|0001|aviso|extra");
+    emu->fault("1*05:etx-inside");
     char* second = ConsultarSAT(43);
     EXPECT_EQ(first, second) << "one response buffer";
     EXPECT_EQ(std::string(second).substr(0, 12), "000043|08000");
+    EXPECT_NE(std::string(second).find('\x03'), std::string::npos) << "an inner 0x03 is kept";
 }
 
 // A command above the 1.5 MiB buffer goes out whole, every byte drained.
-TEST_F(DeviceTest, LargeCommandArrivesWhole) {
+TEST_F(Device, LargeCommandArrivesWhole) {
     start();
     if (HasFatalFailure()) return;
     std::string sale = "<CFe>" + std::string(1700000, 'a') + "</CFe>";
     TesteFimAFim(31, ac, sale.data());
-    EXPECT_EQ(last_frame(), "|06|000031|12345678|" + sale + "|\x03");
-}
-
-int open_descriptors() {
-    int count = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++count;
-        closedir(d);
-    }
-    return count;
+    EXPECT_EQ(last_frame(*emu), "|06|000031|12345678|" + sale + "|\x03");
 }
 
 // /dev/full opens but refuses every write: each failed send closes the device.
-TEST_F(DeviceTest, FailedSendClosesTheDevice) {
-    ASSERT_EQ(set("SERIAL", "/dev/full"), "OK");
-    ASSERT_EQ(set("LOCK", "false"), "OK");
-    ASSERT_EQ(set("NO_POPUP", "false"), "OK");
+TEST_F(Device, FailedSendClosesTheDevice) {
+    ASSERT_EQ(set_driver("SERIAL", "/dev/full"), "OK");
+    ASSERT_EQ(set_driver("LOCK", "false"), "OK");
+    ASSERT_EQ(set_driver("NO_POPUP", "false"), "OK");
     testing::internal::CaptureStdout();
     EXPECT_EQ(std::string(ConsultarSAT(1)), busy(1, "08098"));
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "EnviaparaSat: (TX) Perda de comunicação com o SAT.\n");
     int before = open_descriptors();
-    set("NO_POPUP", "true");
+    set_driver("NO_POPUP", "true");
     for (int i = 0; i < 50; ++i)
         ConsultarSAT(i);
     EXPECT_EQ(open_descriptors(), before);
 }
 
-// Without SetDriver the first call starts the library inside its send: its
+// Without an earlier call the first call starts the library inside its send: its
 // deadline comes from the built-in pair, the file's pair applies from the next.
-TEST_F(DeviceTest, FirstExchangeUsesTheBuiltInDeadline) {
-    emu = std::make_unique<testsupport::Emulator>();
-    ASSERT_TRUE(testsupport::write_file(halvex + "/sat.ini",
-                                        "[TIMEOUT]\nT_CONSULTAR_SAT=00:01\n[DEFAULT]\nDEBUG=true\n"
-                                        "SERIAL=" +
-                                            emu->device() + "\n"));
+TEST_F(Device, FirstExchangeUsesTheBuiltInDeadline) {
+    start(1, "", {"--preset", "active"}, false, 1);
+    if (HasFatalFailure()) return;
     emu->fault("1*05:delay:2500");
     EXPECT_EQ(std::string(ConsultarSAT(1)).substr(0, 12), "000001|08000"); // within 4 s
     emu->fault("1*05:delay:3500");
     EXPECT_EQ(std::string(ConsultarSAT(2)), busy(2, "08098")); // not within 1 s
-    std::string log = testsupport::read_file(halvex + "/lib_torvane_halvex.log");
+    const std::string text = log();
     for (const char* line :
          {": ConsultarSAT: 000002\n", ": EnviarParaSat: inicio do envio ...\n",
           ": EnviarParaSat: final do envio. \n", ": RecebeDoSat: inicio da recepção ...\n",
           ": Erro ao receber dados do SAT \n", ": RecebeDoSat: final da recepção. \n"})
-        EXPECT_NE(log.find(line), std::string::npos) << line;
-    EXPECT_EQ(log.find(": ConsultarSAT: 000001\n"), std::string::npos) << "logging began later";
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(text.find(": ConsultarSAT: 000001\n"), std::string::npos) << "logging began later";
+}
+
+TEST_F(Device, DeadlinesAndAnswersOfOtherSessions) {
+    start();
+    if (HasFatalFailure()) return;
+    T_Cons[1] = 0; // already passed: the command goes out, nothing is awaited
+    EXPECT_EQ(std::string(ConsultarSAT(16)), busy(16, "08098"));
+    EXPECT_EQ(last_frame(*emu), "|05|000016|\x03");
+    // Seven digits go out in full, but answers are matched on six characters.
+    T_Cons[1] = 1;
+    EXPECT_EQ(std::string(ConsultarSAT(1234567)), busy(1234567, "08098"));
+    EXPECT_EQ(last_frame(*emu), "|05|1234567|\x03");
+    EXPECT_EQ(fdUSB, -1);
+    // The late answer of an earlier command arrives while the next one waits.
+    emu->fault("2*05:delay:2500");
+    EXPECT_EQ(std::string(ConsultarSAT(30)), busy(30, "08098"));
+    T_Cons[1] = 9;
+    EXPECT_EQ(std::string(ConsultarSAT(31)).substr(0, 12), "000031|08000") << emu->transcript();
+}
+
+// Dropping an answer too large keeps the line usable; one just inside is whole.
+TEST_F(Device, AnswerTooLargeIsDroppedAndTheLineStaysUsable) {
+    start();
+    if (HasFatalFailure()) return;
+    T_Logs[1] = 30;
+    emu->fault("1*12:oversize:3200000");
+    EXPECT_EQ(std::string(ExtrairLogs(18, ac)), busy(18, "15098"));
+    EXPECT_LE(BC.NumBytes, 3145727);
+    EXPECT_EQ(std::string(ConsultarSAT(19)).substr(0, 12), "000019|08000");
+    emu->fault("1*12:oversize:3145726");
+    EXPECT_EQ(std::string(ExtrairLogs(20, ac)).size(), 3145725u);
+}
+
+TEST_F(Device, InternalFunctionsWithoutDeviceOrWithNull) {
+    ASSERT_TRUE(write_file(halvex + "/sat.ini", settings(kAbsent, 1, 3, 1)));
+    const int fds = open_descriptors();
+    EXPECT_EQ(init_usb(nullptr), -1); // SAT_SERIAL: no such node
+    EXPECT_EQ(fdUSB, -1);
+    EXPECT_EQ(init_usb(""), -1);
+    EXPECT_EQ(envia_usb(nullptr), -1);
+    EXPECT_EQ(envia_usb("|05|000001"), -1);
+    EXPECT_EQ(le_usb(), 0);
+    EXPECT_EQ(EnviaParaSat(nullptr), -1);
+    EXPECT_EQ(RecebeDoSat2(-1), -1);
+    EXPECT_EQ(RecebeDoSat3(), -1);
+    EXPECT_EQ(file_existe(nullptr), 0);
+    EXPECT_EQ(file_existe(""), 0);
+    EnviaLog(nullptr, nullptr); // result ignored by every caller; must not crash
+    EXPECT_EQ(std::strlen(timestamp()), 19u);
+    EXPECT_EQ(open_descriptors(), fds);
 }
 
 } // namespace

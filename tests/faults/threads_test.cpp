@@ -1,142 +1,74 @@
-// Eight threads calling a mix of SAT functions at once. With the call lock on,
-// the device sees one exchange at a time: in the emulator's transcript every
-// frame is followed by its own answer before the next frame comes, and every
-// call's frame is there. With the lock off (SetDriver), the host has to do the
-// same itself: hold its own mutex around each call and copy the answer before
-// letting the next call in, because every call returns the same buffer.
-#include <cstdio>
-#include <memory>
+// Eight threads calling a mix of SAT functions at once. With the call lock on, the
+// device sees one exchange at a time: in the emulator's transcript every frame is
+// followed by its own answer, and every call's frame is there once. With the lock
+// off (SetDriver), a host must hold its own mutex around each call and copy the
+// answer before the next call, because every call returns the same buffer.
 #include <mutex>
 #include <set>
-#include <string>
+#include <sstream>
 #include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "emulator.h"
-#include "faults.h"
-#include "sandbox.h"
 #include "sat.h"
+#include "satlib.h"
 
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kCallsPerThread = 4;
+using namespace testsupport;
 
-int session_of(int thread, int call) {
-    return 1000 + thread * 10 + call;
-}
+class Threads : public LibTest, public ::testing::WithParamInterface<bool> {};
 
-// A mix of short exchanges, chosen by the call's number.
-const char* call_mixed(int session) {
-    static char code[] = "12345678";
-    switch (session % 4) {
-    case 0:
-        return ConsultarSAT(session);
-    case 1:
-        return ConsultarStatusOperacional(session, code);
-    case 2:
-        return ConsultarNumeroSessao(session, code,
-                                     session); // unknown: answered with its own number
-    default:
-        return ExtrairLogs(session, code);
-    }
-}
-
-// Frames ("<-") and answers ("->") of the transcript, in order, without the
-// time stamps; notes ("--") are left out.
-std::vector<std::string> exchanges(const std::string& transcript) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < transcript.size()) {
-        size_t end = transcript.find('\n', start);
-        if (end == std::string::npos) end = transcript.size();
-        const std::string line = transcript.substr(start, end - start);
-        start = end + 1;
-        for (const char* tag : {" <- ", " -> "}) {
-            const size_t at = line.find(tag);
-            if (at != std::string::npos && at < 30) out.push_back(line.substr(at + 1));
-        }
-    }
-    return out;
-}
-
-// Every frame is directly followed by an answer with the frame's session
-// number, and the frames carry exactly `sessions`.
-void expect_one_exchange_at_a_time(const std::string& transcript, const std::set<int>& sessions) {
-    const auto lines = exchanges(transcript);
-    std::set<int> seen;
-    for (size_t i = 0; i < lines.size(); i += 2) {
-        ASSERT_EQ(lines[i].rfind("<- |", 0), 0u) << "two answers in a row at line " << i;
-        ASSERT_LT(i + 1, lines.size()) << "frame without an answer: " << lines[i];
-        ASSERT_EQ(lines[i + 1].rfind("-> ", 0), 0u)
-            << "two frames overlapped: " << lines[i] << " / " << lines[i + 1];
-        const std::string frame_session = lines[i].substr(7, 6);
-        const std::string answer_session = lines[i + 1].substr(3, 6);
-        EXPECT_EQ(frame_session, answer_session) << lines[i] << " / " << lines[i + 1];
-        seen.insert(std::atoi(frame_session.c_str()));
-    }
-    EXPECT_EQ(seen, sessions) << "a frame was lost or sent twice";
-    EXPECT_EQ(lines.size(), 2 * sessions.size());
-}
-
-class Threads : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        SAT_ENTER_SANDBOX_WITH(halvex, faults::enter_sandbox);
-        emu_ = std::make_unique<testsupport::Emulator>();
-        ASSERT_FALSE(emu_->device().empty());
-        ASSERT_TRUE(testsupport::write_file(halvex + "/sat.ini",
-                                            faults::settings(emu_->device(), 1, 3, 5)));
-        ConsultarSAT(1); // starts the library before any thread runs
-        sessions_.insert(1);
-    }
-    std::unique_ptr<testsupport::Emulator> emu_;
-    std::set<int> sessions_;
-};
-
-TEST_F(Threads, LockOnKeepsExchangesApart) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t] {
-            // The answer is not read here: only a host's own mutex can keep another
-            // thread's call from overwriting it (see the next test).
-            for (int c = 0; c < kCallsPerThread; ++c)
-                call_mixed(session_of(t, c));
-        });
-    for (auto& th : threads)
-        th.join();
-    for (int t = 0; t < kThreads; ++t)
-        for (int c = 0; c < kCallsPerThread; ++c)
-            sessions_.insert(session_of(t, c));
-    expect_one_exchange_at_a_time(emu_->transcript(), sessions_);
-}
-
-TEST_F(Threads, LockOffNeedsTheHostsOwnMutex) {
-    char lock[] = "LOCK", off[] = "false";
-    SetDriver(lock, off);
+TEST_P(Threads, CallsNeverOverlapOnTheLine) {
+    const bool lock_on = GetParam();
+    emu = std::make_unique<Emulator>();
+    ASSERT_FALSE(emu->device().empty());
+    ASSERT_TRUE(write_file(halvex + "/sat.ini", settings(emu->device(), 1, 3, 5)));
+    ConsultarSAT(1); // starts the library before any thread runs
+    if (!lock_on) set_driver("LOCK", "false");
     std::mutex host;
     std::vector<std::string> wrong;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
+    std::set<std::string> sessions{"000001"};
+    for (int t = 0; t < 8; ++t)
+        for (int c = 0; c < 4; ++c)
+            sessions.insert(std::to_string(101000 + t * 10 + c).substr(0, 6));
+    for (int t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
-            for (int c = 0; c < kCallsPerThread; ++c) {
-                const int s = session_of(t, c);
-                std::lock_guard<std::mutex> hold(host);
-                const std::string answer = call_mixed(s); // copied before the next call
-                char head[16];
-                std::snprintf(head, sizeof head, "%06d", s);
-                if (faults::field(answer, 0) != head) wrong.push_back(answer);
+            for (int c = 0; c < 4; ++c) {
+                static char code[] = "12345678";
+                const int s = 101000 + t * 10 + c;
+                std::unique_lock<std::mutex> hold(host, std::defer_lock);
+                if (!lock_on) hold.lock();
+                // With the lock on the answer is not read: only a host's mutex keeps
+                // another thread's call from overwriting it.
+                const char* answer = s % 4 == 0   ? ConsultarSAT(s)
+                                     : s % 4 == 1 ? ConsultarStatusOperacional(s, code)
+                                     : s % 4 == 2 ? ConsultarNumeroSessao(s, code, s)
+                                                  : ExtrairLogs(s, code);
+                if (!lock_on && field(answer, 0) != std::to_string(s)) wrong.push_back(answer);
             }
         });
     for (auto& th : threads)
         th.join();
-    EXPECT_TRUE(wrong.empty()) << wrong.size() << " answers of other calls, first: " << wrong[0];
-    for (int t = 0; t < kThreads; ++t)
-        for (int c = 0; c < kCallsPerThread; ++c)
-            sessions_.insert(session_of(t, c));
-    expect_one_exchange_at_a_time(emu_->transcript(), sessions_);
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " answers of other calls";
+    // Frames ("<-") and answers ("->") of the transcript in order, without time stamps.
+    std::vector<std::string> lines;
+    std::istringstream in(emu->transcript());
+    for (std::string line; std::getline(in, line);)
+        for (const char* tag : {" <- ", " -> "})
+            if (line.find(tag) < 30) lines.push_back(line.substr(line.find(tag) + 1));
+    std::set<std::string> seen;
+    ASSERT_EQ(lines.size(), 2 * sessions.size()) << "a frame was lost or sent twice";
+    for (size_t i = 0; i < lines.size(); i += 2) {
+        ASSERT_EQ(lines[i].rfind("<- |", 0), 0u) << "two answers in a row at line " << i;
+        ASSERT_EQ(lines[i + 1].rfind("-> ", 0), 0u)
+            << "overlap: " << lines[i] << " / " << lines[i + 1];
+        EXPECT_EQ(lines[i].substr(7, 6), lines[i + 1].substr(3, 6)) << lines[i];
+        seen.insert(lines[i].substr(7, 6));
+    }
+    EXPECT_EQ(seen, sessions);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lock, Threads, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "On" : "OffWithHostMutex"; });
 
 } // namespace

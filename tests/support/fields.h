@@ -20,4 +20,10 @@ inline std::vector<std::string> split_fields(std::string_view text, char sep = '
     return fields;
 }
 
+// Field `i` of an answer; empty beyond the last.
+inline std::string field(std::string_view text, size_t i) {
+    auto f = split_fields(text);
+    return i < f.size() ? f[i] : std::string();
+}
+
 } // namespace testsupport

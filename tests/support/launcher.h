@@ -9,16 +9,8 @@
 
 namespace testsupport {
 
-// The argument list that runs `program` with `argv0` as its argv[0] and `args`.
-std::vector<std::string> launch_args(const std::string& program, const std::string& argv0,
-                                     const std::vector<std::string>& args);
-
-// Replaces this process with `program` (execve; `envp` null: this environment).
-// Returns only when that fails.
-void exec_program(const std::string& program, const std::string& argv0,
-                  const std::vector<std::string>& args, char* const* envp = nullptr);
-
-// `program` quoted for a shell command line, behind the emulator when there is one.
-std::string shell_program(const std::string& program);
+// The argument list (for run_program) that runs `program` with `args`.
+std::vector<std::string> launch_args(const std::string& program,
+                                     const std::vector<std::string>& args = {});
 
 } // namespace testsupport

@@ -1,21 +1,25 @@
 #include "sandbox.h"
 
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+extern char** environ;
 
 namespace testsupport {
 
 namespace {
-
-constexpr const char* kHalvex = "/var/torvane_halvex";
-constexpr const char* kRunLock = "/run/lock";
 
 bool write_proc(const char* path, const std::string& text) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
@@ -25,13 +29,9 @@ bool write_proc(const char* path, const std::string& text) {
     return ok;
 }
 
-bool is_dir(const char* path) {
-    struct stat st {};
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string errtext(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
+bool fail(std::string& why, const char* what) {
+    why = std::string(what) + ": " + std::strerror(errno);
+    return false;
 }
 
 } // namespace
@@ -39,101 +39,94 @@ std::string errtext(const char* what) {
 std::string make_temp_dir(const char* tag) {
     const char* base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/" + tag + "-XXXXXX";
-    if (!mkdtemp(templ.data())) return {};
-    return templ;
+    return mkdtemp(templ.data()) ? templ : std::string();
 }
 
 bool enter_private_mounts(std::string& why) {
     if (unshare(CLONE_NEWNS) != 0) {
         // Unprivileged: a user namespace grants the mount rights inside it.
-        uid_t uid = getuid();
-        gid_t gid = getgid();
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            why = errtext("unshare");
-            return false;
-        }
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return fail(why, "unshare");
         write_proc("/proc/self/setgroups", "deny");
-        if (!write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-            why = errtext("uid_map");
-            return false;
-        }
+        if (!write_proc("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !write_proc("/proc/self/gid_map", "0 " + gid + " 1"))
+            return fail(why, "uid_map");
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        why = errtext("make / private");
-        return false;
-    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return fail(why, "make / private");
     return true;
 }
 
 bool mount_tmpfs(const std::string& dir, const char* size, std::string& why) {
     const std::string opts = std::string("mode=0755,size=") + size;
-    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) != 0) {
-        why = errtext("tmpfs");
-        return false;
-    }
-    return true;
+    return mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) == 0 || fail(why, "tmpfs");
 }
 
 bool bind_mount(const std::string& source, const std::string& target, std::string& why,
                 bool read_only) {
-    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        why = errtext("bind mount");
-        return false;
-    }
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        return fail(why, "bind mount");
     // A bind mount takes its read-only flag only in a second step.
-    if (read_only &&
-        mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
-        why = errtext("read-only remount");
-        return false;
-    }
-    return true;
+    return !read_only ||
+           mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) ==
+               0 ||
+           fail(why, "read-only remount");
 }
 
 bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
+    constexpr const char* kHalvex = "/var/torvane_halvex";
     if (dir.empty()) {
         why = "no temporary folder";
         return false;
     }
     if (!enter_private_mounts(why)) return false;
-    if (!is_dir(kHalvex)) {
+    struct stat st {};
+    if (stat(kHalvex, &st) != 0 || !S_ISDIR(st.st_mode)) {
         // The folder does not exist on this machine and must not be created
         // there: lay a private /var over the real one, keeping the entries
         // that programs expect to find in it.
-        if (mount("tmpfs", "/var", "tmpfs", 0, "mode=0755,size=16m") != 0) {
-            why = errtext("tmpfs on /var");
-            return false;
-        }
+        if (mount("tmpfs", "/var", "tmpfs", 0, "mode=0755,size=16m") != 0)
+            return fail(why, "tmpfs on /var");
         mkdir("/var/tmp", 01777);
         mkdir("/var/lib", 0755);
         mkdir("/var/log", 0755);
-        if (symlink("/run", "/var/run") != 0 || symlink("/run/lock", "/var/lock") != 0) {
-            why = errtext("symlinks in private /var");
-            return false;
-        }
-        if (mkdir(kHalvex, 0755) != 0) {
-            why = errtext("mkdir halvex");
-            return false;
-        }
+        if (symlink("/run", "/var/run") != 0 || symlink("/run/lock", "/var/lock") != 0 ||
+            mkdir(kHalvex, 0755) != 0)
+            return fail(why, "private /var");
     }
-    if (mount(dir.c_str(), kHalvex, nullptr, MS_BIND, nullptr) != 0) {
-        why = errtext("bind temporary folder");
-        return false;
-    }
+    if (!bind_mount(dir, kHalvex, why)) return false;
     // The library's device lock files: a private, empty folder, as after a boot.
-    if (is_dir(kRunLock) && mount("tmpfs", kRunLock, "tmpfs", 0, "mode=1777,size=1m") != 0) {
-        why = errtext("tmpfs on /run/lock");
-        return false;
-    }
+    if (stat("/run/lock", &st) == 0 &&
+        mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0)
+        return fail(why, "tmpfs on /run/lock");
     return true;
+}
+
+bool enter_device_sandbox(const std::string& dir, std::string& why) {
+    const std::string shm = dir + "/shm";
+    return enter_halvex_sandbox(dir, why) && (mkdir(shm.c_str(), 0755) == 0 || errno == EEXIST) &&
+           bind_mount(shm, "/dev/shm", why);
+}
+
+void drop_file_capabilities() {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    syscall(SYS_capget, &head, data);
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+        const unsigned bit = ~(1u << (cap % 32));
+        data[cap / 32].effective &= bit;
+        data[cap / 32].permitted &= bit;
+        data[cap / 32].inheritable &= bit;
+    }
+    syscall(SYS_capset, &head, data);
 }
 
 bool write_file(const std::string& path, const std::string& text) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
+    return (std::fclose(f) == 0) && ok;
 }
 
 std::string read_file(const std::string& path) {
@@ -141,11 +134,43 @@ std::string read_file(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return out;
     char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
         out.append(buf, n);
     std::fclose(f);
     return out;
+}
+
+Run run_program(const std::vector<std::string>& args, const std::string& dir,
+                const std::vector<std::string>& env) {
+    const std::string out = make_temp_dir("run") + "/out", err = out + ".err";
+    std::vector<std::string> strings(args); // everything the child needs, before fork
+    for (char** e = environ; *e; ++e)
+        strings.emplace_back(*e);
+    strings.insert(strings.end(), env.begin(), env.end());
+    std::vector<char*> argv, envp;
+    for (size_t i = 0; i < strings.size(); ++i)
+        (i < args.size() ? argv : envp).push_back(strings[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    const int fds[3] = {open("/dev/null", O_RDONLY | O_CLOEXEC),
+                        open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644),
+                        open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)};
+    Run r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int i = 0; i < 3; ++i)
+            dup2(fds[i], i);
+        if (chdir(dir.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    for (int fd : fds)
+        close(fd);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        r.status = WEXITSTATUS(status);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    return r;
 }
 
 } // namespace testsupport

@@ -1,0 +1,434 @@
+// The INI module: how lines, names and values are read, numbers and truth values,
+// section names, the writer's result table, and writes that cannot complete. Every
+// test works in a temporary folder of its own, removed again when it passes.
+#include "ini.h"
+#include "sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+const std::string kNone; // no file name
+
+class Ini : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = testsupport::make_temp_dir("ini");
+        ASSERT_FALSE(dir_.empty());
+        path_ = dir_ + "/t.ini";
+    }
+    void TearDown() override {
+        for (const std::string& m : mounts_)
+            umount2(m.c_str(), MNT_DETACH);
+        std::error_code ignored;
+        if (!HasFailure()) std::filesystem::remove_all(dir_, ignored);
+    }
+    const char* file() const { return path_.c_str(); }
+    void put(const std::string& text) { ASSERT_TRUE(testsupport::write_file(path_, text)); }
+    std::string content() const { return testsupport::read_file(path_); }
+    // ini_gets into a fresh buffer; "<def>" marks the default.
+    std::string gets(const char* section, const char* key, int size = 600) {
+        char buf[600];
+        const int n = ini_gets(section, key, "<def>", buf, size, file());
+        EXPECT_EQ(n, static_cast<int>(std::strlen(buf)));
+        return buf;
+    }
+    // Names in the test folder: a writer must leave nothing but its file.
+    std::set<std::string> entries() const {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+    std::string dir_, path_;
+    std::vector<std::string> mounts_; // taken down again in TearDown
+};
+
+struct Lookup {
+    const char* text;
+    const char* section;
+    const char* key;
+    const char* expected;
+};
+void PrintTo(const Lookup& c, std::ostream* os) {
+    *os << c.text;
+}
+
+const Lookup kLookups[] = {
+    // Values: blanks, comments, quoting.
+    {"KEY=\n", "", "KEY", ""},
+    {"  key  =  value  ; note\n", "", "key", "value"},
+    {"key = \"a;b\" # note\n", "", "key", "a;b"},
+    {"key = \"say \"\"hi\"\"\"\n", "", "key", "say \"hi\""},
+    {"key = \"x\\\"y\"\n", "", "key", "x\"y"},
+    {"key = a\"b;c\n", "", "key", "a\"b;c"},
+    {"key = a\\b\n", "", "key", "a\\b"},
+    {"key = \"a\\b\"\n", "", "key", "a\\b"},
+    {"key = \"\n", "", "key", ""},
+    {"key = \"end \" ; c\n", "", "key", "end "},
+    {"key = #all comment\n", "", "key", ""},
+    // Separators: '=' first, else ':'.
+    {"a:b=c\n", "", "a:b", "c"},
+    {"url: http\n", "", "url", "http"},
+    {"url: a=b\n", "", "url: a", "b"},
+    // Comments are never key lines.
+    {";k=1\n  #k=2\nk=3\n", "", "k", "3"},
+    // Names: case-insensitive, equal length, first match wins.
+    {"k=1\nK=2\n", "", "K", "1"},
+    {"keys=1\nkey=2\n", "", "key", "2"},
+    {"[ DEFAULT ]\nk=1\n[default]\nk=2\n", "DEFAULT", "k", "2"},
+    {"[ DEFAULT ]\nk=1\n", " default ", "k", "1"},
+    {"[s] trailing ; text\nk=1\n", "S", "k", "1"},
+    {"[s]\na=1\n[t]\n[s]\na=2\nb=3\n", "s", "a", "1"},
+    {"[s]\na=1\n[t]\n[s]\na=2\nb=3\n", "s", "b", "<def>"},
+    // Spans end at any '[' line; lines above the first form the nameless section.
+    {"[s]\na=1\n[broken\nb=2\n", "s", "b", "<def>"},
+    {"top=1\n[s]\ntop=2\n", "", "top", "1"},
+    // "[]" is no way into its keys: the empty name means the nameless section.
+    {"top=1\n[]\nk=2\n", "", "k", "<def>"},
+    {"top=1\n[]\nk=2\n", "", "top", "1"},
+    // Line ends and blanks by the signed-byte rule; a NUL ends the line.
+    {"[s]\r\nk=v\r\n", "s", "k", "v"},
+    {"k=caf\xe9\n", "", "k", "caf"},
+    {"k=\xc3\xa9x\xc3\xa9\n", "", "k", "x"},
+    {"\xa0k\xa0=1\n", "", "k", "1"},
+};
+
+class IniSyntax : public Ini, public ::testing::WithParamInterface<Lookup> {};
+
+TEST_P(IniSyntax, Lookup) {
+    const Lookup& c = GetParam();
+    put(c.text);
+    EXPECT_EQ(gets(c.section, c.key), c.expected) << "file: " << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, IniSyntax, ::testing::ValuesIn(kLookups));
+
+TEST_F(Ini, ReadLimitsAndDefaults) {
+    put(std::string("k=ab\0cd\n\0x=1\nx=2\n", 17));
+    EXPECT_EQ(gets("", "k"), "ab");
+    EXPECT_EQ(gets("", "x"), "2");
+    // "a=" + 509 characters fill the first 511-character piece; "b=tail" starts the second.
+    put("[s]\na=" + std::string(509, 'x') + "b=tail\n");
+    EXPECT_EQ(gets("s", "a"), std::string(509, 'x'));
+    EXPECT_EQ(gets("s", "b"), "tail");
+
+    put("[A]\nk=value\n");
+    char buf[8] = "untouch";
+    EXPECT_EQ(ini_gets("A", "k", "d", buf, 0, file()), 0);
+    EXPECT_EQ(ini_gets("A", "k", "d", buf, -1, file()), 0);
+    EXPECT_EQ(ini_gets("A", nullptr, "d", buf, 8, file()), 0);
+    EXPECT_EQ(ini_gets("A", "k", "d", nullptr, 10, file()), 0);
+    EXPECT_STREQ(buf, "untouch");
+    EXPECT_EQ(ini_gets("A", "k", "d", buf, 4, file()), 3);
+    EXPECT_STREQ(buf, "val");
+    EXPECT_EQ(ini_gets("A", "missing", "default", buf, 4, file()), 3);
+    EXPECT_STREQ(buf, "def");
+    EXPECT_EQ(ini_gets("A", "missing", nullptr, buf, 8, file()), 0);
+    EXPECT_STREQ(buf, "");
+    put("q = \"ab\"\n");
+    EXPECT_EQ(gets("", "q", 2), "a") << "quotes taken off in a small buffer too";
+}
+
+TEST(IniDeath, BufferStartingInsideTheDefaultStopsTheProcess) {
+    // A forked child: a re-executed one would start this i386 program again
+    // without the emulator that may be running it.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    char text[16] = "default";
+    // A buffer right behind the default is fine.
+    EXPECT_EQ(ini_gets("", "missing", text, text + 8, 8, "/nonexistent-ini-test/t.ini"), 7);
+    EXPECT_DEATH(ini_gets("", "missing", text, text + 1, 8, "/nonexistent-ini-test/t.ini"),
+                 "ini_text.cpp");
+}
+
+// Section names in file order, a repeated one too; "[]" does not count (satcli
+// finds its sections this way).
+TEST_F(Ini, SectionNames) {
+    put("top=1\n[a]\nx=1\n[]\ne=1\n[ b ]\n[broken=4\n[A]\nw=5\n");
+    std::vector<std::string> names;
+    char buf[64];
+    for (int i = 0; ini_getsection(i, buf, 3, file()) > 0; i++)
+        names.push_back(buf);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", " b", "A"}));
+    EXPECT_EQ(ini_getsection(-1, buf, sizeof buf, file()), 0);
+    EXPECT_EQ(ini_getsection(0, buf, 0, file()), 0);
+    EXPECT_EQ(ini_getsection(0, nullptr, 10, file()), 0);
+}
+
+const char* const kOld = "[s]\nk=old\n; keep me\n";
+
+// Where the file is missing, a folder, unreadable, a loop, inside a file or has no
+// name: the readers give the caller's default, the writer reports 0 and leaves what
+// is there.
+TEST_F(Ini, UnusableFilesGiveDefaultsAndRefuseWrites) {
+    put(kOld);
+    const std::string missing = dir_ + "/nao/existe.ini", folder = dir_ + "/folder.ini",
+                      locked = dir_ + "/locked.ini", loop = dir_ + "/loop.ini",
+                      inside = path_ + "/sub.ini";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_TRUE(testsupport::write_file(locked, kOld));
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(symlink("loop.ini", loop.c_str()), 0); // cannot be opened, yet not missing
+    EXPECT_EXIT(
+        {
+            testsupport::drop_file_capabilities(); // mode bits count
+            for (const std::string* name : {&missing, &folder, &locked, &loop, &inside, &kNone}) {
+                const char* f = name == &kNone ? nullptr : name->c_str();
+                char buf[16] = "x";
+                EXPECT_EQ(ini_gets("s", "k", "padrao", buf, sizeof buf, f), 6);
+                EXPECT_STREQ(buf, "padrao");
+                EXPECT_EQ(ini_getsection(0, buf, sizeof buf, f), 0);
+                if (!f) continue;
+                EXPECT_EQ(ini_puts("s", "k", "novo", f), 0) << *name;
+                if (name == &folder || name == &loop || name == &inside) {
+                    EXPECT_EQ(ini_puts("s", "k", nullptr, f), 0) << *name; // a missing file: 1
+                }
+            }
+            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(content(), kOld);
+    EXPECT_EQ(testsupport::read_file(locked), kOld);
+    EXPECT_TRUE(std::filesystem::is_symlink(loop));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(entries(), (std::set<std::string>{"t.ini", "loop.ini", "folder.ini", "locked.ini"}));
+}
+
+const std::string kLongS(600, 'S'), kLongK(600, 'K'), kLongV(600, 'v');
+
+struct Change {
+    const char* name;
+    std::string before;
+    const char* section;
+    const char* key;
+    const char* value;
+    std::string after;
+};
+
+const Change kChanges[] = {
+    {"ReplaceInPlace", "[a]\nTimeout = 5 ; seconds\nnext=1\n", "a", "timeout", "6",
+     "[a]\ntimeout=6\nnext=1\n"},
+    {"InsertAsLastLineOfSpan", "[a]\nx=1\n\n; c\n[b]\ny=2\n", "a", "k", "v",
+     "[a]\nx=1\n\n; c\nk=v\n[b]\ny=2\n"},
+    {"InsertAtEndOfFile", "[a]\nx=1\n", "A", "k", "v", "[a]\nx=1\nk=v\n"},
+    {"AppendSection", "[a]\nx=1\n", "b", "k", "v", "[a]\nx=1\n[b]\nk=v\n"},
+    {"AppendAfterUnterminatedLine", "[a]\nx=1", "b", "k", "v", "[a]\nx=1\n[b]\nk=v\n"},
+    {"HeaderIsLastLine", "[a]", "a", "k", "v", "[a]\nk=v\n"},
+    {"EmptyFileNamedSection", "", "s", "k", "v", "[s]\nk=v\n"},
+    {"EmptyFileNameless", "", "", "k", "v", "k=v\n"},
+    {"NamelessBeforeFirstHeader", "top=1\n[a]\nx=1\n", "", "k", "v", "top=1\nk=v\n[a]\nx=1\n"},
+    {"SpanEndsAtBrokenHeader", "[a]\nx=1\n[broken\nk=0\n", "a", "k", "v",
+     "[a]\nx=1\nk=v\n[broken\nk=0\n"},
+    {"DeleteKey", "[a]\nk=1\nx=2\nk=3\n", "a", "K", nullptr, "[a]\nx=2\nk=3\n"},
+    {"DeleteMissingKey", "[a]\nx=2\n", "a", "k", nullptr, "[a]\nx=2\n"},
+    {"DeleteKeyOfMissingSection", "[a]\nk=2\n", "b", "k", nullptr, "[a]\nk=2\n"},
+    {"DeleteSection", "top=1\n[a]\nk=1\n; c\n\n[b]\ny=2\n", "a", nullptr, nullptr,
+     "top=1\n[b]\ny=2\n"},
+    {"DeleteLastSection", "[b]\ny=2\n[a]\nk=1\n", "a", nullptr, nullptr, "[b]\ny=2\n"},
+    {"DeleteMissingSection", "[b]\ny=2\n", "a", nullptr, nullptr, "[b]\ny=2\n"},
+    {"DeleteNamelessSection", "top=1\n; c\n[a]\nk=1\n", "", nullptr, nullptr, "[a]\nk=1\n"},
+    {"CrLfKept", "[a]\r\nx=1\r\nk=0\r\n", "a", "k", "v", "[a]\r\nx=1\r\nk=v\n"},
+    // A key line longer than one read must not leave its tail behind.
+    {"LongKeyLineReplacedWhole", "[s]\nk=" + std::string(600, 'x') + "=y\nz=1\n", "s", "k", "short",
+     "[s]\nk=short\nz=1\n"},
+    {"LongNamesAreCut", "", kLongS.c_str(), kLongK.c_str(), kLongV.c_str(),
+     "[" + std::string(507, 'S') + "]\n" + std::string(508, 'K') + "=\n"},
+};
+void PrintTo(const Change& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class IniChange : public Ini, public ::testing::WithParamInterface<Change> {};
+
+TEST_P(IniChange, ResultTable) {
+    const Change& c = GetParam();
+    put(c.before);
+    ASSERT_EQ(ini_puts(c.section, c.key, c.value, file()), 1);
+    EXPECT_EQ(content(), c.after);
+    EXPECT_EQ(entries(), std::set<std::string>{"t.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, IniChange, ::testing::ValuesIn(kChanges),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(Ini, SameValueMissingFileAndMode) {
+    put("[DEFAULT]\nSERIAL = \"123\" ; kept\n");
+    ASSERT_EQ(chmod(file(), 0640), 0);
+    const timespec old[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file(), old, 0), 0);
+    struct stat before {
+    }, after{};
+    ASSERT_EQ(stat(file(), &before), 0);
+    ASSERT_EQ(ini_puts("default", "serial", "123", file()), 1);
+    ASSERT_EQ(stat(file(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtime, 1000000);
+    EXPECT_EQ(content(), "[DEFAULT]\nSERIAL = \"123\" ; kept\n");
+    ASSERT_EQ(ini_puts("default", "serial", "124", file()), 1);
+    ASSERT_EQ(stat(file(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+
+    std::filesystem::remove(path_);
+    EXPECT_EQ(ini_puts("DEFAULT", "SERIAL", nullptr, file()), 1);
+    EXPECT_EQ(ini_puts("DEFAULT", nullptr, nullptr, file()), 1);
+    EXPECT_TRUE(entries().empty());
+    ASSERT_EQ(ini_puts("DEFAULT", "SERIAL", "900001", file()), 1);
+    EXPECT_EQ(content(), "[DEFAULT]\nSERIAL=900001\n");
+    // A line feed would plant lines of its own: refused, the file untouched.
+    EXPECT_EQ(ini_puts("DEFAULT", "k", "1\n[evil]", file()), 0);
+    EXPECT_EQ(ini_puts("DEFAULT", "k\nx", "1", file()), 0);
+    EXPECT_EQ(ini_puts("s\n", nullptr, nullptr, file()), 0);
+    EXPECT_EQ(content(), "[DEFAULT]\nSERIAL=900001\n");
+}
+
+TEST_F(Ini, LinesKeptAcrossManyFlushes) {
+    // Far more than one 512-byte block before and after the changed line.
+    std::string head, tail;
+    for (int i = 0; i < 80; i++)
+        head += "; comment line " + std::to_string(i) + "\r\n";
+    head += "[s]\n" + std::string(700, 'L') + "\n   spaced = 1   # note\n\n";
+    for (int i = 0; i < 80; i++)
+        tail += "k" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    put(head + "target=old\n" + tail);
+    ASSERT_EQ(ini_puts("s", "target", "new", file()), 1);
+    ASSERT_EQ(ini_puts("s", "added", "1", file()), 1);
+    EXPECT_EQ(content(), head + "target=new\n" + tail + "added=1\n");
+}
+
+TEST_F(Ini, QuotedValuesReadBackUnchanged) {
+    for (const char* v : {"a;b", "a#b", "say \"hi\"", "end ", "x\\\"y", "\"\"", "\"", "a\\",
+                          "caf\xc3\xa9", "tab\t", "plain", "", "in  ner", "\"q\" ; x"}) {
+        ASSERT_EQ(ini_puts("s", "k", v, file()), 1) << v;
+        EXPECT_EQ(gets("s", "k"), v);
+    }
+    ASSERT_EQ(ini_puts("s", "k", "say \"hi\"", file()), 1);
+    EXPECT_EQ(content(), "[s]\nk=\"say \\\"hi\\\"\"\n");
+    // Leading blanks do not cause quoting and do not survive the reading.
+    ASSERT_EQ(ini_puts("s", "k", "  lead", file()), 1);
+    EXPECT_EQ(content(), "[s]\nk=  lead\n");
+    EXPECT_EQ(gets("s", "k"), "lead");
+    // A long quoted value keeps only whole escape pairs.
+    ASSERT_EQ(ini_puts("s", "k", std::string(600, '"').c_str(), file()), 1);
+    const std::string line = content().substr(4);
+    EXPECT_LE(line.size(), 510u);
+    EXPECT_EQ(line.substr(line.size() - 2), "\"\n");
+    EXPECT_EQ((line.size() - 5) % 2, 0u) << line;
+    EXPECT_EQ(gets("s", "k"), std::string((line.size() - 5) / 2, '"'));
+}
+
+TEST_F(Ini, FileNameEndingInTilde) {
+    // Such a file must not be its own temporary file, truncated while read.
+    path_ = dir_ + "/sat.ini~";
+    put("[s]\nk=1\n[t]\nx=1\n");
+    ASSERT_EQ(ini_puts("s", "k", "2", file()), 1);
+    EXPECT_EQ(content(), "[s]\nk=2\n[t]\nx=1\n");
+    ASSERT_EQ(ini_puts("s", nullptr, nullptr, file()), 1);
+    EXPECT_EQ(content(), "[t]\nx=1\n");
+    EXPECT_EQ(entries(), std::set<std::string>{"sat.ini~"});
+}
+
+TEST_F(Ini, ConcurrentWritersAndReaders) {
+    put("[s]\nstable=yes\n");
+    std::vector<pid_t> kids;
+    for (int w = 0; w < 3; w++) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid != 0) {
+            kids.push_back(pid);
+            continue;
+        }
+        int bad = 0;
+        for (int i = 0; i < (w < 2 ? 150 : 2000); i++) {
+            char buf[8];
+            const std::string key = "w" + std::to_string(w) + "k" + std::to_string(i % 5);
+            if (w < 2) bad += ini_putl("s", key.c_str(), i, file()) != 1;
+            // The file is never missing nor half written for a reader.
+            else
+                bad += ini_gets("s", "stable", "missing", buf, sizeof buf, file()) != 3;
+        }
+        _exit(bad == 0 ? 0 : 1);
+    }
+    for (pid_t pid : kids) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << pid;
+    }
+    // Whatever won, the file is whole: one header, then well-formed key lines.
+    const std::string text = content();
+    ASSERT_EQ(text.rfind("[s]\nstable=yes\n", 0), 0u) << text;
+    std::istringstream lines(text.substr(15));
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.size() >= 6 && line[0] == 'w' && line.find('=') == 4) << line;
+    EXPECT_EQ(entries(), std::set<std::string>{"t.ini"});
+}
+
+// Writes that cannot complete report 0 and leave the old file as it was, with no
+// temporary file behind; the failures come from the file system's shape.
+TEST_F(Ini, FullFileSystem) {
+    std::string why;
+    if (!testsupport::enter_private_mounts(why) || !testsupport::mount_tmpfs(dir_, "64k", why))
+        GTEST_SKIP() << "no private mount namespace: " << why;
+    mounts_.push_back(dir_);
+    put(kOld);
+    const int fd = open((dir_ + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    while (write(fd, block.data(), 1) > 0) {
+    }
+    close(fd);
+    EXPECT_EQ(ini_puts("s", "created", "1", (dir_ + "/new.ini").c_str()), 0);
+    EXPECT_EQ(ini_puts("s", "k", std::string(300, 'n').c_str(), file()), 0);
+    EXPECT_EQ(ini_puts("s", "k", nullptr, file()), 0);
+    EXPECT_EQ(content(), kOld);
+    EXPECT_EQ(entries(), (std::set<std::string>{"filler", "t.ini"}));
+    // Room again: the same request now succeeds.
+    std::filesystem::remove(dir_ + "/filler");
+    EXPECT_EQ(ini_puts("s", "k", "new", file()), 1);
+    EXPECT_EQ(content(), "[s]\nk=new\n; keep me\n");
+}
+
+TEST_F(Ini, ReadOnlyFolderAndFailedRename) {
+    std::string why;
+    put(kOld);
+    const std::string other = dir_ + "/other", sub = dir_ + "/ro";
+    ASSERT_TRUE(testsupport::write_file(other, kOld));
+    ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+    ASSERT_TRUE(testsupport::write_file(sub + "/t.ini", kOld));
+    // A read-only folder: the old file still reads, nothing is created. A file with
+    // another mount on it cannot be renamed over (EBUSY).
+    if (!testsupport::enter_private_mounts(why) || !testsupport::bind_mount(sub, sub, why, true) ||
+        !testsupport::bind_mount(other, path_, why))
+        GTEST_SKIP() << "no private mount namespace: " << why;
+    mounts_ = {sub, path_};
+    const std::string ro = sub + "/t.ini";
+    EXPECT_EQ(ini_puts("s", "k", "new", ro.c_str()), 0);
+    EXPECT_EQ(ini_puts("s", nullptr, nullptr, ro.c_str()), 0);
+    EXPECT_EQ(ini_puts("s", "k", "old", ro.c_str()), 1); // nothing to write
+    EXPECT_EQ(testsupport::read_file(ro), kOld);
+    EXPECT_EQ(ini_puts("s", "k", "new", file()), 0);
+    EXPECT_EQ(content(), kOld);
+    EXPECT_EQ(entries(), (std::set<std::string>{"other", "ro", "t.ini"}));
+    for (const auto& e : std::filesystem::directory_iterator(sub))
+        EXPECT_EQ(e.path().filename(), "t.ini");
+}
+
+} // namespace

@@ -1,0 +1,71 @@
+// The driver library's tests against satemu: the sixteen SAT functions as one
+// table, settings files with short deadlines, and a fixture that gives each test a
+// sandbox, a satemu behind the link /dev/shm/satline and the library pointed at it.
+// Linked with the tree's library (sat_test_support).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "emulator.h"
+#include "fields.h"
+#include "sandbox.h"
+
+namespace testsupport {
+
+constexpr const char* kCode = "12345678"; // activation code of satemu's active preset
+// Short enough for the library's 30-byte path, and found again after a hang-up.
+constexpr const char* kLine = "/dev/shm/satline";
+constexpr const char* kAbsent = "/dev/shm/no-device";
+
+enum class Kind {
+    Single, // one exchange, busy answer on failure
+    Fiscal, // sale and cancellation: attempts with a session check
+    Query,  // the two session queries: attempts, stored answers of any session
+};
+
+// Texts handed to a SAT function; `null` passes a null pointer for every text.
+struct Texts {
+    std::string code = kCode;
+    std::string a, b; // first and second document or value
+    bool null = false;
+};
+
+struct Function {
+    const char* name;
+    const char* code;   // command code, "05"
+    const char* family; // first two digits of its result codes, "08"
+    Kind kind;
+    const char* frame; // after the session, for the texts "C", "A", "B" ("S": the session)
+    std::string (*call)(int session, Texts& t); // calls it and copies the answer
+};
+
+const std::vector<Function>& functions();
+Texts default_texts(const Function& f);                  // documents the active preset accepts
+std::string busy_answer(const Function& f, int session); // the library's own
+int open_descriptors();
+// sat.ini: `extra` [DEFAULT] lines first (the first of two equal keys counts), then
+// SERIAL, attempts, pause, a quiet console and every deadline at `seconds`.
+std::string settings(const std::string& serial, int attempts, int pause, int seconds,
+                     const std::string& extra = "");
+std::string set_driver(const std::string& parameter, const std::string& value);
+
+class LibTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    // Starts satemu (`emu_args` and "--link /dev/shm/satline") and writes sat.ini with
+    // DEBUG on, TMP_TENT=3 and deadlines of `seconds`; with `init` the library reads it
+    // now, as after an earlier call of the process.
+    void start(int attempts = 1, const std::string& extra = "",
+               std::vector<std::string> emu_args = {"--preset", "active"}, bool init = true,
+               int seconds = 2);
+    std::string log() const { return read_file(halvex + "/lib_torvane_halvex.log"); }
+
+    std::string halvex;
+    std::unique_ptr<Emulator> emu;
+};
+
+} // namespace testsupport
