@@ -1,4 +1,4 @@
-// The shipped C example runs against the emulator the way a point-of-sale developer
+// The shipped C and Python examples run against the emulator the way a point-of-sale developer
 // would run it, and the manual pages keep up with what satemu and satcli offer.
 #include <gtest/gtest.h>
 
@@ -33,6 +33,24 @@ TEST(Examples, CExampleQueriesAndSellsThroughTheLibraryAndFailsOnAWrongCode) {
     r = testsupport::run_program(launch_args(EXAMPLE_C_PATH, {emu.device(), "99999999"}), ".");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("ConsultarStatusOperacional: 10001"), std::string::npos) << r.out;
+}
+
+// The Python example, where the machine's python3 can load this tree's library.
+TEST(Examples, PythonExampleQueriesAndSellsThroughTheLibrary) {
+#if !defined(__x86_64__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "python3 loads only an uninstrumented x86-64 library";
+#endif
+    SAT_ENTER_SANDBOX(halvex);
+    testsupport::Emulator emu;
+    ASSERT_FALSE(emu.device().empty());
+    auto r = testsupport::run_program({"/usr/bin/python3", kSource + "/examples/example.py",
+                                       SAT_LIBRARY_PATH, emu.device(), "12345678",
+                                       kSource + "/examples/venda.xml"},
+                                      ".");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("|08000|"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("EnviarDadosVenda: 06000 key CFe[0-9]{44}")))
+        << r.out;
 }
 
 // Every option that "satemu --help" names is in its manual page and in its guide;
