@@ -1,5 +1,5 @@
 // The INI module: how lines, names and values are read, numbers and truth values,
-// section names, the writer's result table, and writes that cannot complete. Every
+// enumeration and browsing, the writer's result table, and writes that cannot complete. Every
 // test works in a temporary folder of its own, removed again when it passes.
 #include "ini.h"
 #include "sandbox.h"
@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -157,18 +158,105 @@ TEST(IniDeath, BufferStartingInsideTheDefaultStopsTheProcess) {
                  "ini_text.cpp");
 }
 
-// Section names in file order, a repeated one too; "[]" does not count (satcli
-// finds its sections this way).
-TEST_F(Ini, SectionNames) {
-    put("top=1\n[a]\nx=1\n[]\ne=1\n[ b ]\n[broken=4\n[A]\nw=5\n");
-    std::vector<std::string> names;
+// long is 32 bits in the x86 tree and 64 bits in the x64 tree.
+TEST_F(Ini, NumbersAndTruthValues) {
+    const std::tuple<const char*, long, int> rows[] = {
+        // value, ini_getl with default -7, ini_getbool with default 7
+        {"0x1F", 31, 0},  {"0X1f", 31, 0}, {"010", 10, 0},    {"-0x10", 0, 7}, {"12abc", 12, 1},
+        {"abc", 0, 7},    {"-5", -5, 7},   {"\"42\"", 42, 7}, {"1x5", 1, 1},   {"", -7, 7},
+        {"yes", 0, 1},    {"True", 0, 1},  {"1", 1, 1},       {"t", 0, 1},     {"no", 0, 0},
+        {"false", 0, 0},  {"0", 0, 0},     {"N", 0, 0},       {"on", 0, 7},    {"2", 2, 7},
+        {"\"yes\"", 0, 1}};
+    for (const auto& [value, number, truth] : rows) {
+        put(std::string("[n]\nN = ") + value + "\n");
+        EXPECT_EQ(ini_getl("n", "N", -7, file()), number) << value;
+        EXPECT_EQ(ini_getbool("n", "N", 7, file()), truth) << value;
+    }
+    EXPECT_EQ(ini_getl("n", "missing", -7, file()), -7);
+    EXPECT_EQ(ini_getbool("n", nullptr, 7, file()), 7);
+
+    put("big=2147483648\nneg=-2147483649\nhex=0xFFFFFFFF\nhuge=99999999999999999999\n"
+        "a=1.5\nb=abc\nc=\nd=1e3\ne=-0.25 ; c\n");
+    const bool wide = sizeof(long) == 8; // out of range, the conversion saturates
+    EXPECT_EQ(ini_getl("", "big", 0, file()), wide ? 2147483648L : LONG_MAX);
+    EXPECT_EQ(ini_getl("", "neg", 0, file()), wide ? -2147483649L : LONG_MIN);
+    EXPECT_EQ(ini_getl("", "hex", 0, file()), wide ? 4294967295L : LONG_MAX);
+    EXPECT_EQ(ini_getl("", "huge", 0, file()), LONG_MAX);
+    for (auto [key, value] : {std::pair{"a", 1.5f},
+                              {"b", 0.f},
+                              {"c", 9.f},
+                              {"d", 1000.f},
+                              {"e", -0.25f},
+                              {"missing", 9.f}})
+        EXPECT_FLOAT_EQ(ini_getf("", key, 9.f, file()), value) << key;
+
+    for (long v : {LONG_MIN, LONG_MAX, -1L, 0L}) {
+        ASSERT_EQ(ini_putl("n", "v", v, file()), 1);
+        EXPECT_EQ(ini_getl("n", "v", 3, file()), v);
+    }
+    ASSERT_EQ(ini_putl("n", "v", -2147483647L - 1, file()), 1);
+    ASSERT_EQ(ini_putf("n", "f", 1.5f, file()), 1);
+    EXPECT_NE(content().find("\nv=-2147483648\nf=1.500000\n"), std::string::npos) << content();
+}
+
+std::vector<std::string> listed(const std::function<int(int, char*, int)>& get, int size = 64) {
+    std::vector<std::string> out;
     char buf[64];
-    for (int i = 0; ini_getsection(i, buf, 3, file()) > 0; i++)
-        names.push_back(buf);
-    EXPECT_EQ(names, (std::vector<std::string>{"a", " b", "A"}));
+    for (int i = 0; get(i, buf, size) > 0; i++)
+        out.push_back(buf);
+    return out;
+}
+
+using Entry = std::tuple<std::string, std::string, std::string>;
+struct Collected {
+    std::vector<Entry> entries;
+    size_t stop_after = 1000;
+};
+int collect(const char* section, const char* key, const char* value, void* user) {
+    auto* c = static_cast<Collected*>(user);
+    c->entries.emplace_back(section, key, value);
+    return c->entries.size() < c->stop_after;
+}
+
+TEST_F(Ini, SectionsKeysAndBrowse) {
+    put("top=1\n; comment=no\n[a]\nx = 1\nno separator\n#y=2\nz:3\n[]\ne=1\n[ b ]\n[broken=4\n"
+        "[A]\nw=5\nq = \"a;b\" ; note\n");
+    auto sections = [&](int i, char* b, int n) { return ini_getsection(i, b, n, file()); };
+    auto keys = [&](const char* s) {
+        return listed([&](int i, char* b, int n) { return ini_getkey(s, i, b, n, file()); });
+    };
+    // Every header counts in file order, a repeated one too; "[]" does not.
+    EXPECT_EQ(listed(sections), (std::vector<std::string>{"a", " b ", "A"}));
+    EXPECT_EQ(listed(sections, 3), (std::vector<std::string>{"a", " b", "A"}));
+    EXPECT_EQ(keys("a"), (std::vector<std::string>{"x", "z"}));
+    EXPECT_EQ(keys(""), (std::vector<std::string>{"top"}));
+    EXPECT_EQ(keys(nullptr), (std::vector<std::string>{"top"}));
+    // The span of " b " ends at "[broken=4"; the first "a" is the one searched.
+    EXPECT_TRUE(keys(" b ").empty());
+    EXPECT_TRUE(keys("missing").empty());
+    char buf[4] = "xyz";
     EXPECT_EQ(ini_getsection(-1, buf, sizeof buf, file()), 0);
     EXPECT_EQ(ini_getsection(0, buf, 0, file()), 0);
     EXPECT_EQ(ini_getsection(0, nullptr, 10, file()), 0);
+    EXPECT_EQ(ini_getkey("a", -1, buf, sizeof buf, file()), 0);
+    EXPECT_EQ(ini_getkey("a", 0, nullptr, sizeof buf, file()), 0);
+    EXPECT_EQ(ini_getkey("a", 0, buf, 2, file()), 1);
+    EXPECT_STREQ(buf, "x");
+
+    Collected c;
+    ASSERT_EQ(ini_browse(collect, &c, file()), 1);
+    // "[broken=4" is no header here but a key line of the section above;
+    // the keys under "[]" show with the empty section name.
+    const std::vector<Entry> expected{
+        {"", "top", "1"},        {"a", "x", "1"}, {"a", "z", "3"},   {"", "e", "1"},
+        {" b ", "[broken", "4"}, {"A", "w", "5"}, {"A", "q", "a;b"},
+    };
+    EXPECT_EQ(c.entries, expected);
+    Collected first;
+    first.stop_after = 2;
+    EXPECT_EQ(ini_browse(collect, &first, file()), 1);
+    EXPECT_EQ(first.entries.size(), 2u);
+    EXPECT_EQ(ini_browse(nullptr, &c, file()), 0);
 }
 
 const char* const kOld = "[s]\nk=old\n; keep me\n";
@@ -194,6 +282,9 @@ TEST_F(Ini, UnusableFilesGiveDefaultsAndRefuseWrites) {
                 EXPECT_EQ(ini_gets("s", "k", "padrao", buf, sizeof buf, f), 6);
                 EXPECT_STREQ(buf, "padrao");
                 EXPECT_EQ(ini_getsection(0, buf, sizeof buf, f), 0);
+                EXPECT_EQ(ini_getkey("s", 0, buf, sizeof buf, f), 0);
+                EXPECT_EQ(ini_getl("s", "k", -7, f), -7);
+                EXPECT_EQ(ini_getbool("s", "k", 1, f), 1);
                 if (!f) continue;
                 EXPECT_EQ(ini_puts("s", "k", "novo", f), 0) << *name;
                 if (name == &folder || name == &loop || name == &inside) {
