@@ -165,7 +165,8 @@ constexpr const char* kRepaired = "000042|07000|0000|ok|||b64|20261206|CFe1|10.0
 
 // clang-format off
 const Row kRows[] = {
-    {"SaleAnsweredAtOnce", 3, {}, Call::Sale, kOk, "03", 1, {"EnviarDadosVenda -> cod_ret: 06000"}},
+    {"SaleAnsweredAtOnce", 3, {}, Call::Sale, kOk, "03", 1,
+     {": EnviarDadosVenda: 000042|12345678|<?xml", "EnviarDadosVenda -> cod_ret: 06000"}},
     // The device never got the sale: the session query says so, resent in the same attempt.
     {"SaleNeverReceived", 3, {"1*03:ignore"}, Call::Sale, kOk, "03 08 03", 1,
      {"ConsultarNumeroSessao -> cod_ret: 11003",
