@@ -79,6 +79,11 @@ TEST(Device, SaleCancellationSetDriverAndMissingLibrary) {
                               "     Parametro: DEBUG\n         Valor: true\n"
                               "Parametro: |DEBUG| - Valor: |true|\n\nRetorno: OK\n\n" +
                               SEP);
+    // Output that cannot be written (a full disk) fails the run.
+    std::string full = "exec";
+    for (const auto& a : testsupport::launch_args(SATCLI_PATH, {"SetDriver", "DEBUG", "true"}))
+        full += " '" + a + "'";
+    EXPECT_EQ(testsupport::run_program({"/bin/sh", "-c", full + " >/dev/full"}, dir).status, 1);
     ASSERT_EQ(unlink((dir + "/libtorvane_sat_x86.so").c_str()), 0);
     auto none = run({"ConsultarSAT"});
     EXPECT_EQ(none.status, 1);
