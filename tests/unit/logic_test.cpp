@@ -22,6 +22,7 @@ TEST(Correcao, DecodesAsciiReferencesKeepingTheLength) {
                               {"&#x000000041;", "            A"},
                               {"&#x0000000041;", "&#x0000000041;"},
                               {"&#xE9;", "&#xE9;"},
+                              {"&#x80;", "&#x80;"},
                               {"&#x41", "&#x41"},
                               {"&#x4G;&#x41;", "&#x4G;     A"},
                               {"&amp;&#", "&amp;&#"},
