@@ -40,11 +40,7 @@ void device_path(char (&out)[30]) {
     }
     char value[30];
     ini_gets("DEFAULT", "SERIAL", sat::kDefaultSerial, value, sizeof value, sat::kIniPath);
-    if (sat::starts_with(value, "/dev/"))
-        std::snprintf(out, sizeof out, "%s", value);
-    else if (5 + std::strlen(value) < sizeof out)
-        std::snprintf(out, sizeof out, "/dev/%.24s", value);
-    else
+    if (!sat::serial_path(value, out, sizeof out))
         std::snprintf(out, sizeof out, "%s", sat::kDefaultSerial);
 }
 

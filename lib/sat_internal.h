@@ -294,6 +294,9 @@ bool console_on() noexcept;
 void console(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 // True when `text` (null counts as empty) begins with `prefix`.
 bool starts_with(const char* text, const char* prefix) noexcept;
+// The device path that a SERIAL setting names, "/dev/" put in front unless it is
+// there, into `out`; false, `out` untouched, when that does not fit in `size`.
+bool serial_path(const char* value, char* out, std::size_t size) noexcept;
 // True for a setting text that begins with "true" (case-sensitive).
 inline bool is_true(const char* text) noexcept {
     return starts_with(text, "true");

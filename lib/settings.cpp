@@ -78,19 +78,10 @@ void read_default(const char* key, const char* fallback, char* target, int size 
 void read_serial() {
     char value[30];
     read_default("SERIAL", sat::kDefaultSerial, value, sizeof value);
-    if (sat::starts_with(value, "/dev/")) {
-        copy_text(SAT_SERIAL, sizeof SAT_SERIAL, value);
-        return;
-    }
     // "/dev/" in front can make the path longer than SAT_SERIAL holds; a cut path
     // would open another device, so the built-in path stays.
-    const std::size_t length = std::strlen(value);
-    if (5 + length >= sizeof SAT_SERIAL) {
+    if (!sat::serial_path(value, SAT_SERIAL, sizeof SAT_SERIAL))
         sat::log("Interface do arquivo ini muito longa, mantida: ", SAT_SERIAL);
-        return;
-    }
-    std::memcpy(SAT_SERIAL, "/dev/", 5);
-    std::memcpy(SAT_SERIAL + 5, value, length + 1);
 }
 
 void read_attempts() {
@@ -210,6 +201,13 @@ namespace sat {
 
 void start_library() noexcept {
     if (SAT_SERIAL[0] == '\0') init_lib();
+}
+
+bool serial_path(const char* value, char* out, std::size_t size) noexcept {
+    const char* prefix = starts_with(value, "/dev/") ? "" : "/dev/";
+    if (std::strlen(prefix) + std::strlen(value) >= size) return false;
+    std::snprintf(out, size, "%s%s", prefix, value);
+    return true;
 }
 
 } // namespace sat
