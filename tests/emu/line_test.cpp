@@ -40,7 +40,7 @@ TEST(EmulatorLine, FaultsAndTheBytesTheLineThenCarries) {
           {"1*05:noise",
            std::string("\x00\xff~\x1b", 4) + ok + std::string("\x00~noise~\xfe", 9)}}) {
         emu.fault(rule);
-        EXPECT_EQ(transact(emu.device(), "|05|000001", 400, true).text, expected) << rule;
+        EXPECT_EQ(transact(emu.device(), "|05|000001", 400, true), expected) << rule;
         EXPECT_EQ(answer(emu.device(), "|05|000003"), "000003|08000|" + kOk) << "once only";
     }
 }

@@ -57,10 +57,10 @@ std::string cancel_document(const std::string& key) {
 std::string unescape_frame(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        char* end = nullptr;
-        const std::string hex = text.substr(i + 2, 2);
-        long value = std::strtol(hex.c_str(), &end, 16);
-        if (text.compare(i, 2, "\\x") == 0 && hex.size() == 2 && end == hex.c_str() + 2) {
+        unsigned value = 0;
+        int used = 0;
+        if (text.compare(i, 2, "\\x") == 0 &&
+            std::sscanf(text.c_str() + i + 2, "%2x%n", &value, &used) == 1 && used == 2) {
             out += static_cast<char>(value);
             i += 3;
         } else {
@@ -111,14 +111,8 @@ Emulator::Emulator(std::vector<std::string> args) : dir_(make_temp_dir("satemu")
 }
 
 Emulator::~Emulator() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-            if (i == 2500) kill(pid_, SIGKILL);
-            usleep(2000);
-        }
-    }
+    for (int i = 0; pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i, usleep(2000))
+        kill(pid_, i < 2500 ? SIGTERM : SIGKILL);
     if (out_fd_ >= 0) close(out_fd_);
 }
 
@@ -176,30 +170,29 @@ std::string Emulator::transcript() const {
     return read_file(dir_ + "/transcript.txt");
 }
 
-Reply transact(const std::string& device, const std::string& command, int timeout_ms,
-               bool read_all) {
-    Reply r;
+std::string transact(const std::string& device, const std::string& command, int timeout_ms,
+                     bool read_all) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return r;
+    if (fd < 0) return "";
     termios tio{};
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
     tcsetattr(fd, TCSANOW, &tio);
     tcflush(fd, TCIOFLUSH);
     const std::string frame = command + "|\x03";
+    std::string text;
     if (write(fd, frame.data(), frame.size()) == ssize_t(frame.size()))
-        r.text = read_until(
+        text = read_until(
             fd, timeout_ms,
             read_all ? [](const std::string&) { return false; }
-                     : [](const std::string& t) { return !t.empty() && t.back() == '\x03'; });
-    r.complete = !r.text.empty() && r.text.back() == '\x03';
+                     : [](const std::string& t) { return t.ends_with('\x03'); });
     close(fd);
-    return r;
+    return text;
 }
 
 std::string answer(const std::string& device, const std::string& command) {
-    Reply r = transact(device, command);
-    return r.complete ? r.text.substr(0, r.text.size() - 1) : std::string();
+    const std::string r = transact(device, command);
+    return r.ends_with('\x03') ? r.substr(0, r.size() - 1) : std::string();
 }
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -22,10 +23,9 @@ namespace testsupport {
 namespace {
 
 bool write_proc(const char* path, const std::string& text) {
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (fd >= 0) close(fd);
     return ok;
 }
 
@@ -52,9 +52,8 @@ bool enter_private_mounts(std::string& why) {
             !write_proc("/proc/self/gid_map", "0 " + gid + " 1"))
             return fail(why, "uid_map");
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return fail(why, "make / private");
-    return true;
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ||
+           fail(why, "make / private");
 }
 
 bool mount_tmpfs(const std::string& dir, const char* size, std::string& why) {
@@ -75,16 +74,12 @@ bool bind_mount(const std::string& source, const std::string& target, std::strin
 
 bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
     constexpr const char* kHalvex = "/var/torvane_halvex";
-    if (dir.empty()) {
-        why = "no temporary folder";
-        return false;
-    }
+    if (dir.empty()) return why = "no temporary folder", false;
     if (!enter_private_mounts(why)) return false;
     struct stat st {};
     if (stat(kHalvex, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        // The folder does not exist on this machine and must not be created
-        // there: lay a private /var over the real one, keeping the entries
-        // that programs expect to find in it.
+        // The folder must not be created on this machine: a private /var over the real
+        // one, with the entries that programs expect in it.
         if (mount("tmpfs", "/var", "tmpfs", 0, "mode=0755,size=16m") != 0)
             return fail(why, "tmpfs on /var");
         mkdir("/var/tmp", 01777);
@@ -94,12 +89,10 @@ bool enter_halvex_sandbox(const std::string& dir, std::string& why) {
             mkdir(kHalvex, 0755) != 0)
             return fail(why, "private /var");
     }
-    if (!bind_mount(dir, kHalvex, why)) return false;
-    // The library's device lock files: a private, empty folder, as after a boot.
-    if (stat("/run/lock", &st) == 0 &&
-        mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0)
-        return fail(why, "tmpfs on /run/lock");
-    return true;
+    return bind_mount(dir, kHalvex, why) &&
+           (stat("/run/lock", &st) != 0 ||
+            mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") == 0 ||
+            fail(why, "tmpfs on /run/lock"));
 }
 
 bool enter_device_sandbox(const std::string& dir, std::string& why) {
@@ -125,7 +118,7 @@ void drop_file_capabilities() {
 bool write_file(const std::string& path, const std::string& text) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return (std::fclose(f) == 0) && ok;
 }
 
@@ -143,7 +136,7 @@ std::string read_file(const std::string& path) {
 Run run_program(const std::vector<std::string>& args, const std::string& dir,
                 const std::vector<std::string>& env) {
     const std::string out = make_temp_dir("run") + "/out", err = out + ".err";
-    std::vector<std::string> strings(args); // everything the child needs, before fork
+    std::vector<std::string> strings(args);
     for (char** e = environ; *e; ++e)
         strings.emplace_back(*e);
     strings.insert(strings.end(), env.begin(), env.end());
@@ -152,22 +145,19 @@ Run run_program(const std::vector<std::string>& args, const std::string& dir,
         (i < args.size() ? argv : envp).push_back(strings[i].data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    const int fds[3] = {open("/dev/null", O_RDONLY | O_CLOEXEC),
-                        open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644),
-                        open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
     Run r;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (int i = 0; i < 3; ++i)
-            dup2(fds[i], i);
-        if (chdir(dir.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    for (int fd : fds)
-        close(fd);
+    pid_t pid = -1;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) == 0 &&
+        waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         r.status = WEXITSTATUS(status);
+    posix_spawn_file_actions_destroy(&fa);
     r.out = read_file(out);
     r.err = read_file(err);
     return r;

@@ -1,7 +1,6 @@
-// The driver library's tests against satemu: the sixteen SAT functions as one
-// table, settings files with short deadlines, and a fixture that gives each test a
-// sandbox, a satemu behind the link /dev/shm/satline and the library pointed at it.
-// Linked with the tree's library (sat_test_support).
+// The library's tests against satemu: the sixteen SAT functions as one table,
+// settings with short deadlines, and a fixture with a sandbox and a satemu behind
+// the link /dev/shm/satline.
 #pragma once
 
 #include <memory>
@@ -16,9 +15,8 @@
 
 namespace testsupport {
 
-constexpr const char* kCode = "12345678"; // activation code of satemu's active preset
-// Short enough for the library's 30-byte path, and found again after a hang-up.
-constexpr const char* kLine = "/dev/shm/satline";
+constexpr const char* kCode = "12345678";         // of satemu's active preset
+constexpr const char* kLine = "/dev/shm/satline"; // found again after a hang-up
 constexpr const char* kAbsent = "/dev/shm/no-device";
 
 enum class Kind {
@@ -47,8 +45,8 @@ const std::vector<Function>& functions();
 Texts default_texts(const Function& f);                  // documents the active preset accepts
 std::string busy_answer(const Function& f, int session); // the library's own
 int open_descriptors();
-// sat.ini: `extra` [DEFAULT] lines first (the first of two equal keys counts), then
-// SERIAL, attempts, pause, a quiet console and every deadline at `seconds`.
+// sat.ini: `extra` [DEFAULT] lines first (the first of equal keys counts), SERIAL,
+// attempts, pause, a quiet console and every deadline at `seconds`.
 std::string settings(const std::string& serial, int attempts, int pause, int seconds,
                      const std::string& extra = "");
 std::string set_driver(const std::string& parameter, const std::string& value);
@@ -56,9 +54,8 @@ std::string set_driver(const std::string& parameter, const std::string& value);
 class LibTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    // Starts satemu (`emu_args` and "--link /dev/shm/satline") and writes sat.ini with
-    // DEBUG on, TMP_TENT=3 and deadlines of `seconds`; with `init` the library reads it
-    // now, as after an earlier call of the process.
+    // Starts satemu (`emu_args`, linked at kLine) and writes sat.ini with DEBUG on,
+    // TMP_TENT=3 and deadlines of `seconds`; with `init` the library reads it now.
     void start(int attempts = 1, const std::string& extra = "",
                std::vector<std::string> emu_args = {"--preset", "active"}, bool init = true,
                int seconds = 2);

@@ -214,7 +214,6 @@ const std::vector<Row> kRows = {
     // Usage and syntax: nothing reaches the library.
     {"UsageForNoName", "", 1, kUso, ""},
     {"UsageForMixedCase", "ConsultarSat", 1, kUso, ""},
-    {"UsageForUnofferedFunction", "ComunicarCertificadoICPBRASIL", 1, kUso, ""},
     {"UsageForHugeName", std::string(5000, 'X'), 1, kUso, ""},
     {"UsageWithoutOptional", "", 1, kUsoSemUltima, "", {}, "", "", {}, false},
     {"LastFiscalUnsupported", "ConsultarUltimaSessaoFiscal cod", 1,
@@ -222,21 +221,13 @@ const std::vector<Row> kRows = {
     {"SetDriverUnsupported", "SetDriver DEBUG true", 1, "Funcao nao suportada pela biblioteca\n\n",
      "", {}, "", "", {}, false},
     {"SyntaxAtivar", "AtivarSAT a b", 1, sintaxe("AtivarSAT codigoDeAtivacao (+ config.ini)\n"), ""},
-    {"SyntaxAssociar", "AssociarAssinatura", 1,
-     sintaxe("AssociarAssinatura codigoDeAtivacao (+ config.ini)\n"), ""},
-    {"SyntaxTeste", "TesteFimAFim", 1, sintaxe("TesteFimAFim codigoDeAtivacao (+ config.ini)\n"), ""},
     {"SyntaxRede", "ConfigurarInterfaceDeRede a b", 1,
      sintaxe("ConfigurarInterfaceDeRede codigoDeAtivacao (+ config.ini)\n"), ""},
     {"SyntaxStatus", "ConsultarStatusOperacional", 1,
      sintaxe("ConsultarStatusOperacional codigoDeAtivacao \n"), ""},
     {"SyntaxSessao", "ConsultarNumeroSessao a", 1,
      sintaxe("ConsultarNumeroSessao codigoDeAtivacao  cNumeroDeSessao\n"), ""},
-    {"SyntaxUltima", "ConsultarUltimaSessaoFiscal", 1,
-     sintaxe("ConsultarUltimaSessaoFiscal codigoDeAtivacao\n"), ""},
-    {"SyntaxAtualizar", "AtualizarSoftwareSAT", 1, sintaxe("AtualizarSoftwareSAT codigoDeAtivacao \n"), ""},
     {"SyntaxLogs", "ExtrairLogs a b", 1, sintaxe("ExtrairLogs codigoDeAtivacao \n"), ""},
-    {"SyntaxBloquear", "BloquearSAT", 1, sintaxe("BloquearSAT codigoDeAtivacao \n"), ""},
-    {"SyntaxDesbloquear", "DesbloquearSAT", 1, sintaxe("DesbloquearSAT codigoDeAtivacao \n"), ""},
     {"SyntaxTrocar", "TrocarCodigoDeAtivacao a 1", 1,
      "Sintaxe: satcli TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo\n"
      "         opcao: 1 -> Codigo de Ativacao - 2 -> Codigo de Emergencia\n",
@@ -244,28 +235,18 @@ const std::vector<Row> kRows = {
     {"SyntaxVenda", "EnviarDadosVenda a", 1, sintaxe("EnviarDadosVenda codigoDeAtivacao  arquivoCFe\n"), ""},
     {"SyntaxCancelar", "CancelarUltimaVenda a b c", 1,
      sintaxe("CancelarUltimaVenda codigoDeAtivacao  arquivoCFeCanc\n"), ""},
-    {"SyntaxSetDriver", "SetDriver a", 1, sintaxe("SetDriver Parametro Valor \n"), ""},
     // Each command: what it prints and what the library receives.
     {"ConsultarSAT", "ConsultarSAT ignorado", 0,
      cabeca("ConsultarSAT") + ret("{S}|08000|SAT em operacao||") + SEP, "ConsultarSAT|{S}"},
     {"Status", "ConsultarStatusOperacional cod", 0,
      simples("ConsultarStatusOperacional", "{S}|10000|ok||"), "ConsultarStatusOperacional|{S}|cod"},
-    {"Atualizar", "AtualizarSoftwareSAT cod", 0, simples("AtualizarSoftwareSAT", "{S}|14000|ok||"),
-     "AtualizarSoftwareSAT|{S}|cod"},
     {"Bloquear", "BloquearSAT cod", 0, simples("BloquearSAT", "{S}|16000|ok||"), "BloquearSAT|{S}|cod"},
-    {"Desbloquear", "DesbloquearSAT cod", 0, simples("DesbloquearSAT", "{S}|17000|ok||"),
-     "DesbloquearSAT|{S}|cod"},
     {"SessaoReadAsInteger", "ConsultarNumeroSessao cod 42x", 0,
      cabeca("ConsultarNumeroSessao") + P + COD + "     Sessao a consultar: 42x\n" +
          ret("{S}|11003|Sessao nao existe||") + SEP,
      "ConsultarNumeroSessao|{S}|cod|42"},
     {"SessaoClampedToInt", "ConsultarNumeroSessao cod 99999999999999999999", 0, "~Retorno: ",
      "ConsultarNumeroSessao|{S}|cod|2147483647"},
-    {"TrocarUnknownOption", "TrocarCodigoDeAtivacao cod 7 novo", 0,
-     cabeca("TrocarCodigoDeAtivacao") + P +
-         "     Opcao: 7 - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n" +
-         ret("{S}|18000|ok||") + SEP,
-     "TrocarCodigoDeAtivacao|{S}|cod|7|novo|novo"},
     {"TrocarOptionNotANumber", "TrocarCodigoDeAtivacao cod um novo", 0,
      cabeca("TrocarCodigoDeAtivacao") + P +
          "     Opcao: um - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n" +
@@ -332,12 +313,6 @@ const std::vector<Row> kRows = {
     // config.ini refused: nothing reaches the library.
     {"BadLanIP", "ConfigurarInterfaceDeRede cod", 1, rede("IPFIX") + "erro: lanIP\n", "",
      {{"config.ini", ruim("lanIP=192.168.1.10")}}},
-    {"BadLanMask", "ConfigurarInterfaceDeRede cod", 1, rede("IPFIX") + "erro: lanMask\n", "",
-     {{"config.ini", ruim("lanMask=255.255.0.0")}}},
-    {"BadLanGW", "ConfigurarInterfaceDeRede cod", 1, rede("IPFIX") + "erro: lanGW\n", "",
-     {{"config.ini", ruim("lanGW=gw")}}},
-    {"BadLanDNS1", "ConfigurarInterfaceDeRede cod", 1, rede("IPFIX") + "erro: lanDNS1\n", "",
-     {{"config.ini", ruim("lanDNS1=8.8.8.8")}}},
     {"BadLanDNS2", "ConfigurarInterfaceDeRede cod", 1, rede("IPFIX") + "erro: lanDNS2\n", "",
      {{"config.ini", ruim("lanDNS2=8.8.4.4")}}},
     {"BadProxyIP", "ConfigurarInterfaceDeRede cod", 1,
@@ -345,14 +320,10 @@ const std::vector<Row> kRows = {
      {{"config.ini", "[REDE]\ntipoInter=ETHERNET\ntipoLan=DHCP\nlanIP=lixo\nproxy=1\nproxy_ip=10.0.0.1\n"}}},
     {"BadTipoInter", "ConfigurarInterfaceDeRede cod", 1,
      "erro: tipoInter\nErro no arquivo config.ini\n", "", {{"config.ini", "[REDE]\ntipoLan=DHCP\n"}}},
-    {"BadTipoLan", "ConfigurarInterfaceDeRede cod", 1, "erro: tipoLan\nErro no arquivo config.ini\n",
-     "", {{"config.ini", "[REDE]\ntipoInter=ETHE\ntipoLan=WIFI\n"}}},
     {"BadProxy", "ConfigurarInterfaceDeRede cod", 1, "erro: proxy\nErro no arquivo config.ini\n",
      "", {{"config.ini", "[REDE]\ntipoInter=ETHE\ntipoLan=DHCP\nproxy=5\n"}}},
     {"RedeNotFirstOrSecond", "ConfigurarInterfaceDeRede cod", 1, "Erro no arquivo config.ini\n",
      "", {{"config.ini", "[A]\n[B]\n" + kRede}}},
-    {"RedeSpelledOtherwise", "ConfigurarInterfaceDeRede cod", 1, "Erro no arquivo config.ini\n",
-     "", {{"config.ini", "[Rede]\ntipoInter=ETHE\ntipoLan=DHCP\n"}}},
     {"DefaultNotFirstOrSecond", "AtivarSAT cod", 1, "Erro no arquivo config.ini\n", "",
      {{"config.ini", "[REDE]\n[A]\n[DEFAULT]\nUF=35\n"}}},
     {"DefaultSpelledOtherwise", "AssociarAssinatura cod", 1, "Erro no arquivo config.ini\n", "",
@@ -363,8 +334,6 @@ const std::vector<Row> kRows = {
      {{"config.ini", "<dir>"}}},
     {"ConfigBinary", "AtivarSAT cod", 1, "~Erro no arquivo config.ini", "",
      {{"config.ini", binary(70000)}}, "", "", {"config.ini", binary(70000)}},
-    {"ConfigBinaryRede", "ConfigurarInterfaceDeRede cod", 1, "~", "",
-     {{"config.ini", binary(4096)}}},
     {"LongConfigValuesAreCut", "AtivarSAT cod", 0, "~Retorno: ", "AtivarSAT|{S}|1|cod|" + std::string(32, '7') + "|77",
      {{"config.ini", long_config()}}, "", "", {"config.ini", long_config()}},
     {"LongConfigValuesTeste", "TesteFimAFim cod", 0, "~Retorno: ", "~TesteFimAFim|",
@@ -386,8 +355,6 @@ const std::vector<Row> kRows = {
      {{"venda.xml", binary(300000)}}, "", "", {"venda.xml", binary(300000)}},
     {"VendaMissing", "EnviarDadosVenda cod nada.xml", 1,
      cabeca("EnviarDadosVendas") + P + COD + "       Arquivo CFe: nada.xml\n" + kNaoLe + "nada.xml\n", ""},
-    {"VendaIsAFolder", "EnviarDadosVenda cod pasta", 1, "~" + kNaoLe + "pasta\n", "",
-     {{"pasta", "<dir>"}}},
     {"VendaUnreadable", "EnviarDadosVenda cod venda.xml", 1, "~" + kNaoLe + "venda.xml\n", "",
      {{"venda.xml", "<unreadable>"}}},
     {"Cancelar", "CancelarUltimaVenda cod canc.xml", 0,
@@ -398,8 +365,6 @@ const std::vector<Row> kRows = {
     {"CancelarIsAFolder", "CancelarUltimaVenda cod .", 1,
      cabeca("CancelarUltimaVenda") + P + "       Cod. Ativacao: cod\n     Arquivo CFeCanc: .\n" +
          kNaoLe + ".\n", ""},
-    {"CancelarBinary", "CancelarUltimaVenda cod canc.xml", 0, "~Retorno: ", "~CancelarUltimaVenda|",
-     {{"canc.xml", binary(5000)}}},
     // The last fiscal session is decoded by its result code.
     {"UltimaVenda", "ConsultarUltimaSessaoFiscal cod", 0,
      cabeca("ConsultarUltimaSessaoFiscal") + P + COD + ret("1|06000|0000|m|||PENGZUNhbmMvPg==||k") +
@@ -421,24 +386,16 @@ const std::vector<Row> kRows = {
      {{"log_sat.txt", "um log antigo, bem mais comprido que o novo\n"}},
      "{sessao}|15000|Transferencia completa|||bGluaGEgMQoAbGluaGEgMgo=", "",
      {"log_sat.txt", std::string("linha 1\n\0linha 2\n", 17)}},
-    {"LogsEmpty", "ExtrairLogs cod", 0, log_salvo("15000|Transferencia completa"),
-     "ExtrairLogs|{S}|cod", {}, "{sessao}|15000|Transferencia completa||", "", {"log_sat.txt", ""}},
     {"LogsBusy", "ExtrairLogs cod", 0,
      log_sem("15098|SAT em processamento. Tente novamente."), "ExtrairLogs|{S}|cod", {},
      "{sessao}|15098|SAT em processamento. Tente novamente.||", "", {"log_sat.txt", "<none>"}},
     {"LogsRefused", "ExtrairLogs cod", 0, log_sem("15001|0001"), "ExtrairLogs|{S}|cod", {},
      "{sessao}|15001|Codigo de ativacao invalido|0001|"},
-    {"LogsShort", "ExtrairLogs cod", 0, log_sem("15002|"), "ExtrairLogs|{S}|cod", {},
-     "{sessao}|15002|Transferencia em andamento"},
     {"LogsLongField", "ExtrairLogs cod", 0, log_sem("15001|" + std::string(128, 't')),
      "ExtrairLogs|{S}|cod", {}, "{sessao}|15001|" + std::string(200, 'm') + "|" + std::string(200, 't')},
     {"LogsDiskFull", "ExtrairLogs cod", 1, log_sem("15000|Transferencia completa"),
      "ExtrairLogs|{S}|cod", {{"log_sat.txt", "<full>"}},
-     "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n"},
-    {"LogsFileIsAFolder", "ExtrairLogs cod", 1, log_sem("15000|Transferencia completa"),
-     "ExtrairLogs|{S}|cod", {{"log_sat.txt", "<dir>"}},
-     "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n", {"log_sat.txt", "<dir>"}},
-};
+     "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n"},};
 // clang-format on
 
 std::string expand(std::string text, const std::string& session) {
@@ -449,7 +406,7 @@ std::string expand(std::string text, const std::string& session) {
 
 // `want` exactly, or containing the rest when it starts with '~'.
 void expect_text(const std::string& got, const std::string& want, const char* what) {
-    if (!want.empty() && want[0] == '~')
+    if (want.starts_with('~'))
         EXPECT_NE(got.find(want.substr(1)), std::string::npos)
             << what << ": " << got.substr(0, 3000);
     else
@@ -460,17 +417,17 @@ class Golden : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(Golden, Run) {
     const Row& row = kRows[GetParam()];
-    const std::string dir = testsupport::make_temp_dir("satcli");
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_EQ(chdir(testsupport::make_temp_dir("satcli").c_str()), 0);
     bool config = true;
     for (const File& f : row.files) {
         config = config && f.name != "config.ini";
-        bool ok = f.content == "<dir>"    ? mkdir(f.name.c_str(), 0755) == 0
-                  : f.content == "<full>" ? symlink("/dev/full", f.name.c_str()) == 0
-                  : f.content == "<none>" ? true
-                                          : testsupport::write_file(f.name, f.content);
-        if (f.content == "<unreadable>") ok = chmod(f.name.c_str(), 0) == 0;
-        ASSERT_TRUE(ok) << f.name;
+        const std::string& c = f.content;
+        ASSERT_TRUE(c == "<dir>"    ? mkdir(f.name.c_str(), 0755) == 0
+                    : c == "<full>" ? symlink("/dev/full", f.name.c_str()) == 0
+                    : c == "<unreadable>"
+                        ? testsupport::write_file(f.name, c) && chmod(f.name.c_str(), 0) == 0
+                        : c == "<none>" || testsupport::write_file(f.name, c))
+            << f.name;
     }
     ASSERT_TRUE(!config || testsupport::write_file("config.ini", kConfig));
     testsupport::drop_file_capabilities(); // mode bits count for satcli too
@@ -484,36 +441,28 @@ TEST_P(Golden, Run) {
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    const satcli::Api api = stand_in(row.optional);
     answer = row.answer;
     char *out = nullptr, *err = nullptr;
     size_t out_size = 0, err_size = 0;
     FILE* o = open_memstream(&out, &out_size);
     FILE* e = open_memstream(&err, &err_size);
     satcli::clear_sessions();
-    const int status = satcli::run({api, static_cast<int>(words.size()), argv.data(), o, e});
+    const satcli::Api api = stand_in(row.optional);
+    EXPECT_EQ(satcli::run({api, static_cast<int>(words.size()), argv.data(), o, e}), row.status);
     std::fclose(o);
     std::fclose(e);
-    const std::string out_text(out, out_size), err_text(err, err_size);
-    std::free(out);
-    std::free(err);
-
-    EXPECT_EQ(status, row.status);
     const std::string call = calls.empty() ? "" : calls.substr(0, calls.size() - 1);
     const auto bar = call.find('|');
     const std::string session = call.substr(bar + 1, call.find('|', bar + 1) - bar - 1);
     expect_text(call, expand(row.call, session), "call");
-    expect_text(out_text, expand(row.out, session), "output");
-    EXPECT_EQ(err_text, row.err);
-    if (!row.after.name.empty()) {
-        struct stat st {};
-        if (row.after.content == "<dir>") {
-            EXPECT_TRUE(stat(row.after.name.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-        } else if (row.after.content == "<none>") {
-            EXPECT_NE(stat(row.after.name.c_str(), &st), 0);
-        } else {
-            EXPECT_EQ(testsupport::read_file(row.after.name), row.after.content) << row.after.name;
-        }
+    expect_text(std::string(out, out_size), expand(row.out, session), "output");
+    EXPECT_EQ(std::string(err, err_size), row.err);
+    std::free(out);
+    std::free(err);
+    if (row.after.content == "<none>") {
+        EXPECT_NE(access(row.after.name.c_str(), F_OK), 0) << row.after.name;
+    } else if (!row.after.name.empty()) {
+        EXPECT_EQ(testsupport::read_file(row.after.name), row.after.content) << row.after.name;
     }
 }
 
