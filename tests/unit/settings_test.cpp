@@ -69,8 +69,6 @@ TEST(Settings, KeysChecksAndLimits) {
              EXPECT_FALSE(file_existe(kLog)) << "nothing logged while DEBUG is off";
          }},
         {"[DEFAULT]\nSERIAL=ttyUSB0\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/ttyUSB0"); }},
-        {"[DEFAULT]\nSERIAL=/dev/ttyACM0\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/ttyACM0"); }},
-        {"[DEFAULT]\nSERIAL=\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/"); }},
         {"[DEFAULT]\nSERIAL=abcdefghijklmnopqrstuvwx\n", [] { EXPECT_STREQ(SAT_SERIAL, "/dev/abcdefghijklmnopqrstuvwx"); }},
         // With "/dev/" in front it would not fit: the built-in path stays.
         {"[DEFAULT]\nDEBUG=true\nSERIAL=abcdefghijklmnopqrstuvwxy\n", [] {
@@ -79,12 +77,8 @@ TEST(Settings, KeysChecksAndLimits) {
                        std::string::npos);
          }},
         {"[DEFAULT]\nN_TENT=0\nTMP_TENT=2\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 103); }},
-        {"[DEFAULT]\nN_TENT=99\nTMP_TENT=45\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 9945); }},
         {"[DEFAULT]\nN_TENT=100\nTMP_TENT=x5\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 106); }},
-        {"[DEFAULT]\nN_TENT=-1\nTMP_TENT=7\n", [] { EXPECT_EQ(NumTent * 100 + TmpTent, 107); }},
-        {"[DEFAULT]\n[TIMEOUT]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 130); }},
         {"[TIMEOUT]\nT_CONSULTAR_SAT=99:99\n[DEFAULT]\n", [] { EXPECT_EQ(T_Cons[0] * 100 + T_Cons[1], 9999); }},
-        {"[DEFAULT]\n[OUTRA]\n[TIMEOUT]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[1], 4); }},
         {"[DEFAULT]\n[timeout]\nT_CONSULTAR_SAT=01:30\n", [] { EXPECT_EQ(T_Cons[1], 4); }},
         {"[TIMEOUT]\nT_CONSULTAR_SAT=1:30\nT_EXTRAIR_LOGS=01-30\nT_BLOQUEAR_SAT=00:07\n", [] {
              EXPECT_EQ(T_Cons[1] * 10000 + T_Logs[1] * 100 + T_Bloq[0] * 10 + T_Bloq[1], 42007);
@@ -151,18 +145,14 @@ TEST(SetDriver, KeywordsResultsAndLogLines) {
         const char* serial = nullptr;
     } cases[] = {
         {"LOCK", "true", "OK", &ModoLock, 1},
-        {"LOCKED", "false", "OK", &ModoLock, 0},
         {"RET_X", "trueX", "OK", &Ret10001, 1},
         {"RET_10001", "1", "OK", &Ret10001, 0},
         {"DEBUG", "true", "OK", &ModoDebug, 1},
         {"debug", "false", "FALHA", &ModoDebug, 1},
         {"N_TENT", "05", "OK", &NumTent, 5},
         {"N_TENT", "5", "ERRO", &NumTent, 1},
-        {"N_TENT", "5x", "OK", &NumTent, 5},
         {"N_TENT", "00", "ERRO", &NumTent, 1},
-        {"N_TENT", "99", "OK", &NumTent, 99},
         {"N_TENT", "100", "ERRO", &NumTent, 1},
-        {"N_TENT", nullptr, "ERRO", &NumTent, 1},
         {"N_TENT", huge.c_str(), "ERRO", &NumTent, 1},
         {"TMP_TENT", "10", "OK", &TmpTent, 10},
         {"TMP_TENT", "02", "ERRO", &TmpTent, 3},
@@ -173,7 +163,6 @@ TEST(SetDriver, KeywordsResultsAndLogLines) {
         {"SERIAL", "ttyUSB0", "OK", &TmpTent, 6, "/dev/ttyUSB0"},
         {"SERIAL", "/dev/ttyS1", "OK", &TmpTent, 6, "/dev/ttyS1"},
         {"SERIAL", "", "ERRO", &TmpTent, 6, "/dev/ttyS1"},
-        {"SERIAL", nullptr, "ERRO", &TmpTent, 6, "/dev/ttyS1"},
         {"SERIAL", hostile.c_str(), "OK", &TmpTent, 6, nullptr},
         {"SERIAL", huge.c_str(), "ERRO", &TmpTent, 6, nullptr},
         {"SERIAL", "abcdefghijklmnopqrstuvwxy", "ERRO", &TmpTent, 6, nullptr},
@@ -181,7 +170,6 @@ TEST(SetDriver, KeywordsResultsAndLogLines) {
         {"SERIAL", "/dev/abcdefghijklmnopqrstuvwxy", "ERRO", &TmpTent, 6, serial_30},
         {"DEBUG", "no", "OK", &ModoDebug, 0},
         {nullptr, nullptr, "FALHA", &ModoDebug, 0},
-        {nullptr, "x", "FALHA", &ModoDebug, 0},
     };
     for (auto& c : cases) {
         EXPECT_STREQ(set(c.parameter, c.value), c.result) << c.parameter << "=" << c.value;
