@@ -131,14 +131,15 @@ TEST_F(DeviceModel, SaleIsStoredQueriedAndCancelled) {
 
     // Refused and not issued: a payment short of the total; a recipient number with other
     // bytes, which would reach the answer's fields.
+    const long issued = dev.state().counter;
     for (auto [from, to, code] : {std::tuple{"<vMP>30.00", "<vMP>20.00", "06010|1750"},
                                   {"<CPF>39053344705", "<CPF>39053344705\x03", "06010|1235"}}) {
-        std::string doc = sale_document();
-        doc.replace(doc.find(from), std::strlen(from), to);
-        const auto r = fields("|03|000119|12345678|" + doc);
+        std::string bad = sale_document();
+        bad.replace(bad.find(from), std::strlen(from), to);
+        const auto r = fields("|03|000119|12345678|" + bad);
         EXPECT_EQ(r[1] + "|" + r[2], code);
     }
-    EXPECT_EQ(dev.state().counter, 1);
+    EXPECT_EQ(dev.state().counter, issued);
 
     // A sale can be cancelled for thirty minutes.
     f = fields("|03|000120|12345678|" + sale_document());
