@@ -140,7 +140,20 @@ TEST_F(Retry, OtherCallsWaitForTheWholeRetry) {
 
 // The attempt loops of the sale, the cancellation and the two session queries.
 
-enum class Call { Sale, Cancel, SessionQuery, LastFiscal };
+// The call of a row: the sale's key and session (0: no sale before) as it needs them.
+using Call = std::string (*)(const std::string& key, int sold);
+std::string Sale(const std::string&, int) {
+    return sell();
+}
+std::string Cancel(const std::string& key, int) {
+    return cancel(key);
+}
+std::string SessionQuery(const std::string&, int sold) {
+    return ConsultarNumeroSessao(123, const_cast<char*>(kCode), sold ? sold : 5);
+}
+std::string LastFiscal(const std::string&, int) {
+    return ConsultarUltimaSessaoFiscal(42, const_cast<char*>(kCode));
+}
 
 struct Row {
     const char* name;
@@ -164,55 +177,55 @@ constexpr const char* kRepaired = "000042|07000|0000|ok|||b64|20261206|CFe1|10.0
 
 // clang-format off
 const Row kRows[] = {
-    {"SaleAnsweredAtOnce", 3, {}, Call::Sale, kOk, "03", 1,
+    {"SaleAnsweredAtOnce", 3, {}, Sale, kOk, "03", 1,
      {": EnviarDadosVenda: 000042|12345678|<?xml", "EnviarDadosVenda -> cod_ret: 06000"}},
     // The device never got the sale: the session query says so, resent in the same attempt.
-    {"SaleNeverReceived", 3, {"1*03:ignore"}, Call::Sale, kOk, "03 08 03", 1,
+    {"SaleNeverReceived", 3, {"1*03:ignore"}, Sale, kOk, "03 08 03", 1,
      {"ConsultarNumeroSessao -> cod_ret: 11003",
       "Retransmissao -> EnviarDadosVenda: 000042|12345678|<?xml"}},
-    {"SaleDeviceBusyResentDirectly", 3, {"2*03:busy"}, Call::Sale, kOk, "03 03 03", 1,
+    {"SaleDeviceBusyResentDirectly", 3, {"2*03:busy"}, Sale, kOk, "03 03 03", 1,
      {"EnviarDadosVendas: possivel processo de atualizacao",
       "Retransmissao -> EnviarDadosVenda: "}},
-    {"SaleDeviceBusyToTheEnd", 2, {"03:answer:{sessao}|06098|0000|Ocupado|||"}, Call::Sale,
+    {"SaleDeviceBusyToTheEnd", 2, {"03:answer:{sessao}|06098|0000|Ocupado|||"}, Sale,
      "000042|06098|0000|Ocupado|||", "03 03", -1},
     {"SaleSessionQueryBusyOnLastAttempt", 2, {"1*03:drop", "08:answer:{sessao}|11098|" BUSY},
-     Call::Sale, "000042|11098|" BUSY, "03 08", -1,
+     Sale, "000042|11098|" BUSY, "03 08", -1,
      {"ConsultarNumeroSessao: possivel processo de atualizacao"}},
     // A stored answer of another family leads to a resend.
     {"SaleStoredAnswerOfOtherFamily", 2, {"1*03:ignore",
-     "1*08:answer:{sessao}|07000|0000|Cupom cancelado|||"}, Call::Sale, kOk, "03 08 03", 1},
+     "1*08:answer:{sessao}|07000|0000|Cupom cancelado|||"}, Sale, kOk, "03 08 03", 1},
     // Nothing answered: the sale went out once, then only queries.
-    {"SaleDeviceSilent", 3, {"all:ignore"}, Call::Sale, kSaleBusy, "03 08 08", 0},
+    {"SaleDeviceSilent", 3, {"all:ignore"}, Sale, kSaleBusy, "03 08 08", 0},
     // An answer obtained through the session check is never repaired.
-    {"CancelFoundThroughSessionCheck", 3, {"1*04:answer:" STORED, "1*04:drop"}, Call::Cancel,
+    {"CancelFoundThroughSessionCheck", 3, {"1*04:answer:" STORED, "1*04:drop"}, Cancel,
      "000042|07000|0000|ok|||b64|20261206|CFe1|10.00|qr", "04 08", -1,
      {"Cupom ja foi gerado. Sessao: 000042|07"}},
-    {"CancelResentAfterBusy", 3, {"1*04:busy", "04:answer:" STORED}, Call::Cancel, kRepaired,
+    {"CancelResentAfterBusy", 3, {"1*04:busy", "04:answer:" STORED}, Cancel, kRepaired,
      "04 04", -1, {"CancelarUltimaVenda: possivel processo de atualizacao",
                    "CancelaUltimaVenda -> cod_ret: 07000"}},
-    {"CancelResentAfterSessionCheck", 3, {"1*04:ignore", "04:answer:" STORED}, Call::Cancel,
+    {"CancelResentAfterSessionCheck", 3, {"1*04:ignore", "04:answer:" STORED}, Cancel,
      kRepaired, "04 08 04", -1},
     // Only an answer with exactly ten separators gains the empty field: the older
     // firmware's answer to the cancellation of an issued sale.
-    {"CancelOfIssuedSaleTenSeparators", 2, {}, Call::Cancel, "000042|07000", "03 04", 2,
+    {"CancelOfIssuedSaleTenSeparators", 2, {}, Cancel, "000042|07000", "03 04", 2,
      {"CancelarUltimaVenda -> cod_ret: 07000"}, 41},
     {"CancelElevenSeparators", 1,
-     {"04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00||qr"}, Call::Cancel, kRepaired,
+     {"04:answer:{sessao}|07000|0000|ok|||b64|20261206|CFe1|10.00||qr"}, Cancel, kRepaired,
      "04", -1},
-    {"CancelFewerSeparators", 1, {"04:answer:{sessao}|07002|0000|Cupom invalido||"}, Call::Cancel,
+    {"CancelFewerSeparators", 1, {"04:answer:{sessao}|07002|0000|Cupom invalido||"}, Cancel,
      "000042|07002|0000|Cupom invalido||", "04", -1},
-    {"CancelDeviceSilent", 2, {"all:ignore"}, Call::Cancel, kCancelBusy, "04 08", -1},
-    {"CancelSingleAttempt", 1, {"all:ignore"}, Call::Cancel, kCancelBusy, "04", -1},
+    {"CancelDeviceSilent", 2, {"all:ignore"}, Cancel, kCancelBusy, "04 08", -1},
+    {"CancelSingleAttempt", 1, {"all:ignore"}, Cancel, kCancelBusy, "04", -1},
     // ConsultarNumeroSessao(123, ..., 5 or the sale's session): an error answer ends the loop.
-    {"SessionQueryErrorAnswer", 3, {}, Call::SessionQuery, "000123|11003", "08", -1},
-    {"SessionQueryRetriesWhileBusy", 3, {"1*08:busy"}, Call::SessionQuery, "000077|06000",
+    {"SessionQueryErrorAnswer", 3, {}, SessionQuery, "000123|11003", "08", -1},
+    {"SessionQueryRetriesWhileBusy", 3, {"1*08:busy"}, SessionQuery, "000077|06000",
      "03 08 08", -1, {}, 77},
-    {"SessionQueryBusyEveryTime", 3, {"08:answer:{sessao}|11098|ocupado||"}, Call::SessionQuery,
+    {"SessionQueryBusyEveryTime", 3, {"08:answer:{sessao}|11098|ocupado||"}, SessionQuery,
      "000123|11098|ocupado||", "08 08 08", -1, {"ConsultarUltimaSessao -> cod_ret: 11098"}},
     // The stored answer of the sale.
-    {"LastFiscalRetriesWhileBusy", 3, {"2*20:busy"}, Call::LastFiscal, "000077|06000",
+    {"LastFiscalRetriesWhileBusy", 3, {"2*20:busy"}, LastFiscal, "000077|06000",
      "03 20 20 20", -1, {"ConsultarUltimaSessaoFiscal -> cod_ret: 06000"}, 77},
-    {"LastFiscalBusyToTheEnd", 2, {"20:busy"}, Call::LastFiscal, "000042|19098", "20 20", -1,
+    {"LastFiscalBusyToTheEnd", 2, {"20:busy"}, LastFiscal, "000042|19098", "20 20", -1,
      {"ConsultarUltimaSessaoFiscal: possivel processo de atualizacao"}},
 };
 // clang-format on
@@ -231,30 +244,14 @@ TEST_P(AttemptLoop, Row) {
     }
     for (const char* f : row.faults)
         emu->fault(f);
-    char* code = const_cast<char*>(kCode);
-    std::string r;
-    switch (row.call) {
-    case Call::Sale:
-        r = sell();
-        break;
-    case Call::Cancel:
-        r = cancel(key);
-        break;
-    case Call::SessionQuery:
-        r = ConsultarNumeroSessao(123, code, row.sold ? row.sold : 5);
-        break;
-    case Call::LastFiscal:
-        r = ConsultarUltimaSessaoFiscal(42, code);
-        break;
-    }
-    const std::string want = row.result;
+    const std::string r = row.call(key, row.sold), want = row.result;
     if (want.size() == 12) {
         EXPECT_EQ(r.substr(0, 12), want) << r;
-        if (row.call == Call::Sale || row.call == Call::Cancel) {
+        if (row.call == Sale || row.call == Cancel) {
             // A sale's answer is never repaired; a cancellation's is completed.
             const auto f = split_fields(r);
             ASSERT_EQ(f.size(), 12u) << r;
-            EXPECT_TRUE(row.call == Call::Sale || (f[10].empty() && !f[11].empty())) << r;
+            EXPECT_TRUE(row.call == Sale || (f[10].empty() && !f[11].empty())) << r;
         }
     } else {
         EXPECT_EQ(r, want);
@@ -292,9 +289,8 @@ TEST_F(Retry, StatusSubstitutionOnlyWhenSwitchedOn) {
     // Nor is the library's own busy answer.
     ASSERT_TRUE(write_file(halvex + "/sat.ini", settings(kAbsent, 1, 3, 1, "RET_10001=true\n")));
     init_lib();
-    char code[] = "12345678";
-    EXPECT_EQ(std::string(ConsultarStatusOperacional(123, code)),
-              "000123|10098|SAT em processamento. Tente novamente.||");
+    EXPECT_EQ(std::string(ConsultarStatusOperacional(123, const_cast<char*>(kCode))),
+              busy_answer(functions()[6], 123));
 }
 
 } // namespace

@@ -177,9 +177,6 @@ const std::string kVenda = "{sessao}|06000|0000|Emitido com sucesso + conteudo n
                            "PENGZT48aW5mQ0ZlLz48L0NGZT4=|20260101120000|CFe3526|10.00|x|qr";
 const std::string kCanc = "<CFeCanc><infCFe chCanc=\"CFe3526\"><ide/></infCFe></CFeCanc>";
 const std::string kNaoLe = "nao conseguiu ler o arquivo: ";
-std::string sintaxe(const std::string& s) {
-    return "Sintaxe: satcli " + s + "\n";
-}
 
 struct File {
     std::string name, content; // "<dir>", "<none>", "<unreadable>", "<full>" (/dev/full)
@@ -202,16 +199,14 @@ struct Row {
 const std::vector<Row> kRows = {
     // Usage and syntax: nothing reaches the library.
     {"UsageForNoName", "", 1, kUso, ""},
-    {"UsageForHugeName", std::string(5000, 'X'), 1, kUso, ""},
     {"UsageWithoutOptional", "", 1, kUsoSemUltima, "", {}, "", "", {}, false},
     {"LastFiscalUnsupported", "ConsultarUltimaSessaoFiscal cod", 1,
      "Funcao nao suportada pela biblioteca\n\n", "", {}, "", "", {}, false},
-    {"SyntaxAtivar", "AtivarSAT a b", 1, sintaxe("AtivarSAT codigoDeAtivacao (+ config.ini)\n"), ""},
+    {"SyntaxAtivar", "AtivarSAT a b", 1, "Sintaxe: satcli AtivarSAT codigoDeAtivacao (+ config.ini)\n\n", ""},
     {"SyntaxTrocar", "TrocarCodigoDeAtivacao a 1", 1,
      "Sintaxe: satcli TrocarCodigoDeAtivacao codigoDeAtivacao opcao novoCodigo\n"
      "         opcao: 1 -> Codigo de Ativacao - 2 -> Codigo de Emergencia\n",
      ""},
-    {"SyntaxVenda", "EnviarDadosVenda a", 1, sintaxe("EnviarDadosVenda codigoDeAtivacao  arquivoCFe\n"), ""},
     // Each command: what it prints and what the library receives.
     {"ConsultarSAT", "ConsultarSAT ignorado", 0,
      cabeca("ConsultarSAT") + ret("{S}|08000|SAT em operacao||") + SEP, "ConsultarSAT|{S}"},
@@ -223,11 +218,6 @@ const std::vector<Row> kRows = {
      "ConsultarNumeroSessao|{S}|cod|42"},
     {"SessaoClampedToInt", "ConsultarNumeroSessao cod 99999999999999999999", 0, "~Retorno: ",
      "ConsultarNumeroSessao|{S}|cod|2147483647"},
-    {"TrocarOptionNotANumber", "TrocarCodigoDeAtivacao cod um novo", 0,
-     cabeca("TrocarCodigoDeAtivacao") + P +
-         "     Opcao: um - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n" +
-         ret("{S}|18000|ok||") + SEP,
-     "TrocarCodigoDeAtivacao|{S}|cod|0|novo|novo"},
     {"TrocarEmergencia", "TrocarCodigoDeAtivacao 87654321 2 11112222", 0,
      cabeca("TrocarCodigoDeAtivacao") + P +
          "     Opcao: 2 - Codigo de Emergencia\n     Cod. Emeergencia: 87654321\n"
@@ -252,11 +242,6 @@ const std::vector<Row> kRows = {
          "\n     UF: 35\n" + ret("{S}|04000|ok||") + SEP,
      "AtivarSAT|{S}|1|cod|" + std::string(32, 'c') + "|35",
      {{"config.ini", "[DEFAULT]\nCNPJ_CONTRIB=" + std::string(60, 'c') + "\nUF=355\n"}}},
-    {"Associar", "AssociarAssinatura cod", 0,
-     cabeca("AssociarAssinatura") + P + COD +
-         "     CNPJValue: 2222222222222211111111111111\n     AssinaturaSH: SGVsbG8=\n" +
-         ret("{S}|13000|ok||") + SEP,
-     "AssociarAssinatura|{S}|cod|2222222222222211111111111111|SGVsbG8="},
     {"AssociarDefaultsAndWidths", "AssociarAssinatura cod", 0,
      cabeca("AssociarAssinatura") + P + COD + "     CNPJValue:  " + " \n     AssinaturaSH: " +
          std::string(344, 'A') + "\n" + ret("{S}|13000|ok||") + SEP,
@@ -297,8 +282,6 @@ const std::vector<Row> kRows = {
      {{"config.ini", binary(70000)}}, "", "", {"config.ini", binary(70000)}},
     {"LongConfigValuesAreCut", "AtivarSAT cod", 0, "~Retorno: ", "AtivarSAT|{S}|1|cod|" + std::string(32, '7') + "|77",
      {{"config.ini", long_config()}}, "", "", {"config.ini", long_config()}},
-    {"LongConfigValuesRede", "ConfigurarInterfaceDeRede cod", 1, "~", "",
-     {{"config.ini", long_config()}}},
     // Documents.
     {"Venda", "EnviarDadosVenda cod venda.xml", 0,
      cabeca("EnviarDadosVendas") + P + COD + "       Arquivo CFe: venda.xml\n" +
@@ -310,8 +293,6 @@ const std::vector<Row> kRows = {
          ret("{S}|06098|0000|SAT em processamento. Tente novamente.||") + SEP + moldura("CFe", "", ""),
      "EnviarDadosVenda|{S}|cod|", {{"venda.xml", ""}},
      "{sessao}|06098|0000|SAT em processamento. Tente novamente.||"},
-    {"VendaBinary", "EnviarDadosVenda cod venda.xml", 0, "~Retorno: ", "~EnviarDadosVenda|",
-     {{"venda.xml", binary(300000)}}, "", "", {"venda.xml", binary(300000)}},
     {"VendaMissing", "EnviarDadosVenda cod nada.xml", 1,
      cabeca("EnviarDadosVendas") + P + COD + "       Arquivo CFe: nada.xml\n" + kNaoLe + "nada.xml\n", ""},
     {"VendaUnreadable", "EnviarDadosVenda cod venda.xml", 1, "~" + kNaoLe + "venda.xml\n", "",
