@@ -12,7 +12,6 @@
 #include <map>
 #include <tuple>
 
-#include "launcher.h"
 #include "sat.h"
 
 extern "C" int init_lib(void);

@@ -38,6 +38,10 @@ struct Run {
 // Runs `argv` in `dir` with stdin from /dev/null and `env` ("NAME=value") added.
 Run run_program(const std::vector<std::string>& argv, const std::string& dir,
                 const std::vector<std::string>& env = {});
+// The argument list that runs this tree's `program` with `args`: directly, or through
+// the tree's emulator (qemu-i386 -L /) where the x86 tree runs its programs that way.
+std::vector<std::string> launch_args(const std::string& program,
+                                     const std::vector<std::string>& args = {});
 
 } // namespace testsupport
 

@@ -8,7 +8,6 @@
 
 #include "emulator.h"
 #include "fields.h"
-#include "launcher.h"
 #include "sandbox.h"
 
 namespace {

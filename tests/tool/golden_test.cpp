@@ -84,6 +84,10 @@ std::string cabeca(const std::string& t) {
 std::string ret(const std::string& r) {
     return "\nRetorno: " + r + "\n\n";
 }
+// A command with an activation code, its parameter lines and the library's answer.
+std::string cmd(const std::string& t, const std::string& lines, const std::string& r) {
+    return cabeca(t) + P + COD + lines + ret(r) + SEP;
+}
 std::string moldura(const std::string& rotulo, const std::string& chave, const std::string& doc) {
     return "\nChave " + rotulo + ": " + chave + "\n" + TRACOS + "\n\n" + rotulo + ": " + doc +
            "\n\n" + TRACOS + "\n\n";
@@ -177,6 +181,7 @@ const std::string kVenda = "{sessao}|06000|0000|Emitido com sucesso + conteudo n
                            "PENGZT48aW5mQ0ZlLz48L0NGZT4=|20260101120000|CFe3526|10.00|x|qr";
 const std::string kCanc = "<CFeCanc><infCFe chCanc=\"CFe3526\"><ide/></infCFe></CFeCanc>";
 const std::string kNaoLe = "nao conseguiu ler o arquivo: ";
+const std::string kAtivar = "     Tipo de Certificado: AC_SAT/SEFAZ\n     CNPJ Contribuinte: ";
 
 struct File {
     std::string name, content; // "<dir>", "<none>", "<unreadable>", "<full>" (/dev/full)
@@ -211,10 +216,9 @@ const std::vector<Row> kRows = {
     {"ConsultarSAT", "ConsultarSAT ignorado", 0,
      cabeca("ConsultarSAT") + ret("{S}|08000|SAT em operacao||") + SEP, "ConsultarSAT|{S}"},
     {"Status", "ConsultarStatusOperacional cod", 0,
-     cabeca("ConsultarStatusOperacional") + P + COD + ret("{S}|10000|ok||") + SEP, "ConsultarStatusOperacional|{S}|cod"},
+     cmd("ConsultarStatusOperacional", "", "{S}|10000|ok||"), "ConsultarStatusOperacional|{S}|cod"},
     {"SessaoReadAsInteger", "ConsultarNumeroSessao cod 42x", 0,
-     cabeca("ConsultarNumeroSessao") + P + COD + "     Sessao a consultar: 42x\n" +
-         ret("{S}|11003|Sessao nao existe||") + SEP,
+     cmd("ConsultarNumeroSessao", "     Sessao a consultar: 42x\n", "{S}|11003|Sessao nao existe||"),
      "ConsultarNumeroSessao|{S}|cod|42"},
     {"SessaoClampedToInt", "ConsultarNumeroSessao cod 99999999999999999999", 0, "~Retorno: ",
      "ConsultarNumeroSessao|{S}|cod|2147483647"},
@@ -231,27 +235,21 @@ const std::vector<Row> kRows = {
      "SetDriver|DEBUG|true"},
     // Values from config.ini.
     {"Ativar", "AtivarSAT cod", 0,
-     cabeca("AtivarSAT") + P + COD +
-         "     Tipo de Certificado: AC_SAT/SEFAZ\n     CNPJ Contribuinte: 11111111111111\n"
-         "     UF: 35\n" +
-         ret("{S}|04000|ok||") + SEP,
+     cmd("AtivarSAT", kAtivar + "11111111111111\n     UF: 35\n", "{S}|04000|ok||"),
      "AtivarSAT|{S}|1|cod|11111111111111|35"},
     {"AtivarWidths", "AtivarSAT cod", 0,
-     cabeca("AtivarSAT") + P + COD +
-         "     Tipo de Certificado: AC_SAT/SEFAZ\n     CNPJ Contribuinte: " + std::string(32, 'c') +
-         "\n     UF: 35\n" + ret("{S}|04000|ok||") + SEP,
+     cmd("AtivarSAT", kAtivar + std::string(32, 'c') + "\n     UF: 35\n", "{S}|04000|ok||"),
      "AtivarSAT|{S}|1|cod|" + std::string(32, 'c') + "|35",
      {{"config.ini", "[DEFAULT]\nCNPJ_CONTRIB=" + std::string(60, 'c') + "\nUF=355\n"}}},
     {"AssociarDefaultsAndWidths", "AssociarAssinatura cod", 0,
-     cabeca("AssociarAssinatura") + P + COD + "     CNPJValue:  " + " \n     AssinaturaSH: " +
-         std::string(344, 'A') + "\n" + ret("{S}|13000|ok||") + SEP,
+     cmd("AssociarAssinatura", "     CNPJValue:   \n     AssinaturaSH: " + std::string(344, 'A') + "\n",
+         "{S}|13000|ok||"),
      "AssociarAssinatura|{S}|cod|  |" + std::string(344, 'A'),
      {{"config.ini", "[REDE]\n[DEFAULT]\nASSINATURA_SH=" + std::string(400, 'A') + "\n"}}},
     {"TesteFimAFim", "TesteFimAFim cod", 0,
-     cabeca("TesteFimAFim") + P + COD +
-         "     Layout: 0.07\n     CNPJ SH: 22222222222222\n     AssinaturaSH: SGVsbG8=\n"
+     cmd("TesteFimAFim", "     Layout: 0.07\n     CNPJ SH: 22222222222222\n     AssinaturaSH: SGVsbG8=\n"
          "     CNPJ Contribuinte: 11111111111111\n     IE Contribuinte: 111111111111\n"
-         "     XML: " + kXmlTeste + "\n" + ret("{S}|09000|ok||") + SEP,
+         "     XML: " + kXmlTeste + "\n", "{S}|09000|ok||"),
      "TesteFimAFim|{S}|cod|" + kXmlTeste},
     {"Rede", "ConfigurarInterfaceDeRede cod", 0,
      rede("IPFIX") +
@@ -375,6 +373,7 @@ TEST_P(Golden, Run) {
         argv.push_back(w.data());
     argv.push_back(nullptr);
     answer = row.answer;
+    calls.clear();
     char *out = nullptr, *err = nullptr;
     size_t out_size = 0, err_size = 0;
     FILE* o = open_memstream(&out, &out_size);
