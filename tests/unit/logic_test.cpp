@@ -93,27 +93,14 @@ TEST(Lock, SwitchedOffOrHeld) {
     unlock(); // the next test of this process finds the lock free
 }
 
-class SerialLink : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char name[64];
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        // A non-empty SAT_SERIAL: the library counts as started and reads no settings.
-        ASSERT_LT(std::strlen(name), sizeof SAT_SERIAL);
-        std::memcpy(SAT_SERIAL, name, std::strlen(name) + 1);
-        ASSERT_EQ(init_usb(SAT_SERIAL), 0);
-    }
-    void TearDown() override {
-        sat::close_device();
-        close(master);
-        close(slave);
-    }
+// A device that takes nothing makes the send fail once the deadline, at least 2 s, has
+// passed, instead of blocking the call (and the lock) for good.
+TEST(SerialLink, SendToADeviceThatTakesNothingGivesUp) {
     int master = -1, slave = -1;
-};
-
-// A device that takes nothing makes the send fail once the deadline, at least
-// 2 s, has passed, instead of blocking the call (and the lock) for good.
-TEST_F(SerialLink, SendToADeviceThatTakesNothingGivesUp) {
+    char name[64];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    std::snprintf(SAT_SERIAL, sizeof SAT_SERIAL, "%s", name); // started: no settings read
+    ASSERT_EQ(init_usb(SAT_SERIAL), 0);
     Tempo_Tout = static_cast<int>(tick());
     std::string text(1 << 20, 'z');
     EXPECT_EQ(envia_usb(text.c_str()), -1);
