@@ -99,7 +99,8 @@ TEST(SerialLink, SendToADeviceThatTakesNothingGivesUp) {
     int master = -1, slave = -1;
     char name[64];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    std::snprintf(SAT_SERIAL, sizeof SAT_SERIAL, "%s", name); // started: no settings read
+    ASSERT_LT(std::strlen(name), sizeof SAT_SERIAL); // SAT_SERIAL set: no settings read
+    std::memcpy(SAT_SERIAL, name, std::strlen(name) + 1);
     ASSERT_EQ(init_usb(SAT_SERIAL), 0);
     Tempo_Tout = static_cast<int>(tick());
     std::string text(1 << 20, 'z');
