@@ -342,8 +342,13 @@ TEST_F(Ini, LinesKeptAcrossManyFlushes) {
     EXPECT_EQ(content(), head + "target=new\n" + tail + "added=1\n");
 }
 
-// A long quoted value keeps only whole escape pairs.
-TEST_F(Ini, LongQuotedValueKeepsWholeEscapes) {
+// Values that need quotes read back unchanged; a long quoted value keeps only whole
+// escape pairs.
+TEST_F(Ini, QuotedValuesReadBackUnchanged) {
+    for (const char* v : {"a;b", "end ", "tab\t", "x\\\"y", "\"q\" ; x", ""}) {
+        ASSERT_EQ(ini_puts("s", "k", v, file()), 1) << v;
+        EXPECT_EQ(gets("s", "k"), v);
+    }
     ASSERT_EQ(ini_puts("s", "k", std::string(600, '"').c_str(), file()), 1);
     const std::string line = content().substr(4);
     EXPECT_LE(line.size(), 510u);
