@@ -319,6 +319,8 @@ const std::vector<Row> kRows = {
      {{"log_sat.txt", "um log antigo, bem mais comprido que o novo\n"}},
      "{sessao}|15000|Transferencia completa|||bGluaGEgMQoAbGluaGEgMgo=", "",
      {"log_sat.txt", std::string("linha 1\n\0linha 2\n", 17)}},
+    {"LogsEmpty", "ExtrairLogs cod", 0, log_salvo("15000|Transferencia completa"),
+     "ExtrairLogs|{S}|cod", {}, "{sessao}|15000|Transferencia completa||", "", {"log_sat.txt", ""}},
     {"LogsBusy", "ExtrairLogs cod", 0,
      log_sem("15098|SAT em processamento. Tente novamente."), "ExtrairLogs|{S}|cod", {},
      "{sessao}|15098|SAT em processamento. Tente novamente.||", "", {"log_sat.txt", "<none>"}},
