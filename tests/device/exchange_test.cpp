@@ -81,6 +81,22 @@ TEST_F(Device, FailedSendClosesTheDevice) {
     EXPECT_EQ(open_descriptors(), before);
 }
 
+// Without an earlier call the first call starts the library inside its send: its
+// deadline comes from the built-in pair, the file's pair applies from the next.
+TEST_F(Device, FirstExchangeUsesTheBuiltInDeadline) {
+    start(1, "", {"--preset", "active"}, false, 1);
+    if (HasFatalFailure()) return;
+    emu->fault("1*05:delay:2500");
+    EXPECT_EQ(std::string(ConsultarSAT(1)).substr(0, 12), "000001|08000"); // within 4 s
+    emu->fault("1*05:delay:3500");
+    EXPECT_EQ(std::string(ConsultarSAT(2)), busy(2)); // not within 1 s
+    const std::string text = log();
+    for (const char* line : {": ConsultarSAT: 000002\n", ": EnviarParaSat: final do envio. \n",
+                             ": Erro ao receber dados do SAT \n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(text.find(": ConsultarSAT: 000001\n"), std::string::npos) << "logging began later";
+}
+
 TEST_F(Device, DeadlinesAndAnswersOfOtherSessions) {
     start();
     if (HasFatalFailure()) return;

@@ -68,3 +68,12 @@ TEST(EmulatorLine, StateKeptAcrossARestartAndLinkRemovedOnExit) {
     std::string second = answer(again.device(), "|03|000202|12345678|" + sale_document());
     EXPECT_EQ(field(second, 8).substr(34, 6), "000002"); // the CF-e counter went on
 }
+
+TEST(EmulatorLine, RefusesBadOptions) {
+    for (const char* bad : {" --fault 03:wobble", " --serial 12", " --preset dormant", " --bogus",
+                            " --link", " --cancel-answer-fields 10"}) {
+        const int status =
+            std::system((std::string(std::getenv("SATEMU")) + bad + " >/dev/null 2>&1").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
+    }
+}

@@ -38,4 +38,29 @@ TEST(Examples, CAndPythonExamplesQueryAndSell) {
 #endif
 }
 
+// Every option of "satemu --help" is in its manual page and guide; every command of
+// satcli's usage text has its entry in satcli's manual page.
+TEST(Manuals, CoverEveryOptionAndCommand) {
+    const std::string help = testsupport::run_program({SATEMU_PATH, "--help"}, ".").out;
+    const std::string man = read_file(kSource + "/docs/man/satemu.1"),
+                      guide = read_file(kSource + "/docs/satemu.md"),
+                      satcli_man = read_file(kSource + "/docs/man/satcli.1");
+    const std::regex option("--[a-z][a-z0-9-]+"), command("\n   ([A-Za-z]+)");
+    int options = 0, commands = 0;
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it, ++options)
+        EXPECT_TRUE(man.find(std::regex_replace(it->str(), std::regex("-"), "\\-")) !=
+                        std::string::npos &&
+                    guide.find(it->str()) != std::string::npos)
+            << it->str() << " missing from satemu's manual page or guide";
+    EXPECT_GE(options, 10) << help;
+    const std::string dir = testsupport::make_temp_dir("satcli-man");
+    ASSERT_EQ(symlink(LIB_PATH, (dir + "/libtorvane_sat_x86.so").c_str()), 0);
+    const std::string usage = testsupport::run_program(launch_args(SATCLI_PATH), dir).out;
+    for (std::sregex_iterator it(usage.begin(), usage.end(), command), end; it != end;
+         ++it, ++commands)
+        EXPECT_NE(satcli_man.find(".B " + (*it)[1].str()), std::string::npos) << (*it)[1];
+    EXPECT_EQ(commands, 15) << usage;
+    EXPECT_NE(satcli_man.find(".B SetDriver"), std::string::npos);
+}
+
 } // namespace
