@@ -91,8 +91,10 @@ TEST_F(Device, FirstExchangeUsesTheBuiltInDeadline) {
     emu->fault("1*05:delay:3500");
     EXPECT_EQ(std::string(ConsultarSAT(2)), busy(2)); // not within 1 s
     const std::string text = log();
-    for (const char* line : {": ConsultarSAT: 000002\n", ": EnviarParaSat: final do envio. \n",
-                             ": Erro ao receber dados do SAT \n"})
+    for (const char* line :
+         {": ConsultarSAT: 000002\n", ": EnviarParaSat: inicio do envio ...\n",
+          ": EnviarParaSat: final do envio. \n", ": RecebeDoSat: inicio da recepção ...\n",
+          ": Erro ao receber dados do SAT \n", ": RecebeDoSat: final da recepção. \n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
     EXPECT_EQ(text.find(": ConsultarSAT: 000001\n"), std::string::npos) << "logging began later";
 }
