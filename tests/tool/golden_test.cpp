@@ -222,6 +222,11 @@ const std::vector<Row> kRows = {
      "ConsultarNumeroSessao|{S}|cod|42"},
     {"SessaoClampedToInt", "ConsultarNumeroSessao cod 99999999999999999999", 0, "~Retorno: ",
      "ConsultarNumeroSessao|{S}|cod|2147483647"},
+    {"TrocarOptionNotANumber", "TrocarCodigoDeAtivacao cod um novo", 0,
+     cabeca("TrocarCodigoDeAtivacao") + P +
+         "     Opcao: um - Desconhecido\n     Cod. Ativacao: cod\n     Novo Codigo: novo\n" +
+         ret("{S}|18000|ok||") + SEP,
+     "TrocarCodigoDeAtivacao|{S}|cod|0|novo|novo"},
     {"TrocarEmergencia", "TrocarCodigoDeAtivacao 87654321 2 11112222", 0,
      cabeca("TrocarCodigoDeAtivacao") + P +
          "     Opcao: 2 - Codigo de Emergencia\n     Cod. Emeergencia: 87654321\n"
