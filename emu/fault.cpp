@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "device.h"
 #include "util.h"
 
 namespace satemu {
@@ -29,11 +30,9 @@ constexpr KindName kKinds[] = {
     {"answer", FaultKind::Answer, -1},
 };
 
+// "all" or a command the device knows.
 bool valid_code(std::string_view code) {
-    if (code == "all") return true;
-    if (code.size() != 2 || !all_digits(code)) return false;
-    int n = (code[0] - '0') * 10 + (code[1] - '0');
-    return (n >= 1 && n <= 15) || n == 20;
+    return code == "all" || Device::row_of(code) != nullptr;
 }
 
 } // namespace

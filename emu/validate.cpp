@@ -10,20 +10,12 @@
 
 #include <pugixml.hpp>
 
+#include "cfe.h"
 #include "util.h"
 
 namespace satemu {
 
 namespace {
-
-int cnpj_digit(std::string_view digits) {
-    int sum = 0, weight = 2;
-    for (size_t i = digits.size(); i-- > 0;) {
-        sum += (digits[i] - '0') * weight;
-        weight = weight == 9 ? 2 : weight + 1;
-    }
-    return sum % 11 < 2 ? 0 : 11 - sum % 11;
-}
 
 bool pem_certificate(std::string_view text) {
     if (text.size() > INT_MAX) return false;
@@ -47,8 +39,9 @@ bool der_certificate(std::string_view bytes) {
 
 bool valid_cnpj(std::string_view cnpj) {
     return cnpj.size() == 14 && all_digits(cnpj) &&
-           cnpj[12] - '0' == cnpj_digit(cnpj.substr(0, 12)) &&
-           cnpj[13] - '0' == cnpj_digit(cnpj.substr(0, 13));
+           // The same modulo-11 digit as the access key's.
+           cnpj[12] == key_check_digit(cnpj.substr(0, 12)) &&
+           cnpj[13] == key_check_digit(cnpj.substr(0, 13));
 }
 
 bool state_code(std::string_view uf) {

@@ -165,8 +165,8 @@ char* run_attempts(const AttemptKind& k, int numeroSessao, const char* codigoDeA
                     char cod[6];
                     sat::cod_ret(BC.Dados, cod);
                     sat::log("ConsultarNumeroSessao -> cod_ret: ", cod);
-                    if (std::strncmp(cod, "11098", 5) == 0) {
-                        sat::log("ConsultarNumeroSessao: possivel processo de atualizacao", " ");
+                    if (std::strncmp(cod, query.busy + 1, 5) == 0) {
+                        sat::log(kSessionQuery.busy_log, " ");
                     } else {
                         char stored_head[24];
                         std::snprintf(stored_head, sizeof stored_head, "%06d|%s", numeroSessao,

@@ -1,7 +1,6 @@
 // The device lock shared by every process that uses the same device (device_lock.h).
 #include "device_lock.h"
 
-#include "ini.h"
 #include "sat_internal.h"
 
 #include <cerrno>
@@ -38,9 +37,7 @@ void device_path(char (&out)[30]) {
         std::snprintf(out, sizeof out, "%s", SAT_SERIAL);
         return;
     }
-    char value[30];
-    ini_gets("DEFAULT", "SERIAL", sat::kDefaultSerial, value, sizeof value, sat::kIniPath);
-    if (!sat::serial_path(value, out, sizeof out))
+    if (!sat::configured_serial(out, sizeof out))
         std::snprintf(out, sizeof out, "%s", sat::kDefaultSerial);
 }
 
@@ -177,10 +174,6 @@ int take_device(long deadline, bool& waited) {
 } // namespace
 
 namespace sat {
-
-long deadline_after(const int* pair) noexcept {
-    return tick() + pair[0] * 60 + pair[1];
-}
 
 DeviceHold::DeviceHold(long deadline) noexcept {
     const pthread_t self = pthread_self();

@@ -34,7 +34,4 @@ class DeviceHold {
     bool counted_ = false; // this hold took part in the thread's nesting count
 };
 
-// The deadline (tick() seconds) that a timeout pair {minutes, seconds} gives from now.
-long deadline_after(const int* pair) noexcept;
-
 } // namespace sat

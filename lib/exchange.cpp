@@ -61,8 +61,12 @@ int receive(bool check_session, int numeroSessao) {
 
 namespace sat {
 
+long deadline_after(const int* pair) noexcept {
+    return tick() + pair[0] * 60 + pair[1];
+}
+
 void set_deadline(const int* pair) noexcept {
-    Tempo_Tout = static_cast<int>(tick() + pair[0] * 60 + pair[1]);
+    Tempo_Tout = static_cast<int>(deadline_after(pair));
 }
 
 Sent send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,

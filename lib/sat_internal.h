@@ -246,7 +246,9 @@ void start_library() noexcept;
 
 // Polls lock() until it is taken, sleeping 100 ms after every "busy".
 void take_lock() noexcept;
-// Tempo_Tout = tick() + minutes * 60 + seconds of `pair`.
+// The deadline (tick() seconds) that a timeout pair {minutes, seconds} gives from now.
+long deadline_after(const int* pair) noexcept;
+// Tempo_Tout = deadline_after(pair).
 void set_deadline(const int* pair) noexcept;
 
 // How one exchange ended.
@@ -297,6 +299,9 @@ bool starts_with(const char* text, const char* prefix) noexcept;
 // The device path that a SERIAL setting names, "/dev/" put in front unless it is
 // there, into `out`; false, `out` untouched, when that does not fit in `size`.
 bool serial_path(const char* value, char* out, std::size_t size) noexcept;
+// The device path that sat.ini's SERIAL names, by serial_path; false (and `out`
+// untouched) when it does not fit.
+bool configured_serial(char* out, std::size_t size) noexcept;
 // True for a setting text that begins with "true" (case-sensitive).
 inline bool is_true(const char* text) noexcept {
     return starts_with(text, "true");

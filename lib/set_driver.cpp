@@ -15,15 +15,11 @@ char kFailure[] = "FALHA";
 char kVersion[] = "3.0.0.3_x86";
 
 char* set_serial(const char* value) {
-    const std::size_t prefix = sat::starts_with(value, "/dev/") ? 0 : 5;
-    const std::size_t length = std::strlen(value);
     // Empty, or too long for SAT_SERIAL with its "/dev/": the path stays as it was.
-    if (length == 0 || prefix + length >= sizeof SAT_SERIAL) {
+    if (*value == '\0' || !sat::serial_path(value, SAT_SERIAL, sizeof SAT_SERIAL)) {
         sat::log("Erro ao tentar configurar Interface via comando SetDriver", " ");
         return kError;
     }
-    std::memcpy(SAT_SERIAL, "/dev/", prefix);
-    std::memcpy(SAT_SERIAL + prefix, value, length + 1);
     sat::log("Interface configurada via comando SetSAT: ", SAT_SERIAL);
     return kOk;
 }

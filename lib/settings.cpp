@@ -76,11 +76,9 @@ void read_default(const char* key, const char* fallback, char* target, int size 
 }
 
 void read_serial() {
-    char value[30];
-    read_default("SERIAL", sat::kDefaultSerial, value, sizeof value);
     // "/dev/" in front can make the path longer than SAT_SERIAL holds; a cut path
     // would open another device, so the built-in path stays.
-    if (!sat::serial_path(value, SAT_SERIAL, sizeof SAT_SERIAL))
+    if (!sat::configured_serial(SAT_SERIAL, sizeof SAT_SERIAL))
         sat::log("Interface do arquivo ini muito longa, mantida: ", SAT_SERIAL);
 }
 
@@ -208,6 +206,12 @@ bool serial_path(const char* value, char* out, std::size_t size) noexcept {
     if (std::strlen(prefix) + std::strlen(value) >= size) return false;
     std::snprintf(out, size, "%s%s", prefix, value);
     return true;
+}
+
+bool configured_serial(char* out, std::size_t size) noexcept {
+    char value[30];
+    ini_gets("DEFAULT", "SERIAL", kDefaultSerial, value, sizeof value, kIniPath);
+    return serial_path(value, out, size);
 }
 
 } // namespace sat
