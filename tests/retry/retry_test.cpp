@@ -186,8 +186,6 @@ const Row kRows[] = {
     {"SaleDeviceBusyResentDirectly", 3, {"2*03:busy"}, Sale, kOk, "03 03 03", 1,
      {"EnviarDadosVendas: possivel processo de atualizacao",
       "Retransmissao -> EnviarDadosVenda: "}},
-    {"SaleDeviceBusyToTheEnd", 2, {"03:answer:{sessao}|06098|0000|Ocupado|||"}, Sale,
-     "000042|06098|0000|Ocupado|||", "03 03", -1},
     {"SaleSessionQueryBusyOnLastAttempt", 2, {"1*03:drop", "08:answer:{sessao}|11098|" BUSY},
      Sale, "000042|11098|" BUSY, "03 08", -1,
      {"ConsultarNumeroSessao: possivel processo de atualizacao"}},
@@ -209,19 +207,14 @@ const Row kRows[] = {
     // field (the rule itself: its fuzz target).
     {"CancelOfIssuedSaleTenSeparators", 2, {}, Cancel, "000042|07000", "03 04", 2,
      {"CancelarUltimaVenda -> cod_ret: 07000"}, 41},
-    {"CancelDeviceSilent", 2, {"all:ignore"}, Cancel, kCancelBusy, "04 08", -1},
     {"CancelSingleAttempt", 1, {"all:ignore"}, Cancel, kCancelBusy, "04", -1},
     // ConsultarNumeroSessao(123, ..., 5 or the sale's session): an error answer ends the loop.
     {"SessionQueryErrorAnswer", 3, {}, SessionQuery, "000123|11003", "08", -1},
     {"SessionQueryRetriesWhileBusy", 3, {"1*08:busy"}, SessionQuery, "000077|06000",
      "03 08 08", -1, {}, 77},
-    {"SessionQueryBusyEveryTime", 3, {"08:answer:{sessao}|11098|ocupado||"}, SessionQuery,
-     "000123|11098|ocupado||", "08 08 08", -1, {"ConsultarUltimaSessao -> cod_ret: 11098"}},
     // The stored answer of the sale.
     {"LastFiscalRetriesWhileBusy", 3, {"2*20:busy"}, LastFiscal, "000077|06000",
      "03 20 20 20", -1, {"ConsultarUltimaSessaoFiscal -> cod_ret: 06000"}, 77},
-    {"LastFiscalBusyToTheEnd", 2, {"20:busy"}, LastFiscal, "000042|19098", "20 20", -1,
-     {"ConsultarUltimaSessaoFiscal: possivel processo de atualizacao"}},
 };
 // clang-format on
 
