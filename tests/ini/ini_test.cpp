@@ -368,34 +368,6 @@ TEST_F(Ini, FileNameEndingInTilde) {
     EXPECT_EQ(entries(), std::set<std::string>{"sat.ini~"});
 }
 
-// Two writers and a reader at once: the reader never finds the file missing or half
-// written, and the file ends whole.
-TEST_F(Ini, ConcurrentWritersAndReaders) {
-    put("[s]\nstable=yes\n");
-    pid_t kids[3];
-    for (int w = 0; w < 3; w++)
-        if ((kids[w] = fork()) == 0) {
-            int bad = 0;
-            char buf[8];
-            for (int i = 0; i < (w < 2 ? 150 : 2000); i++)
-                bad +=
-                    w < 2 ? ini_putl("s", ("w" + std::to_string(w) + std::to_string(i % 5)).c_str(),
-                                     i, file()) != 1
-                          : ini_gets("s", "stable", "missing", buf, sizeof buf, file()) != 3;
-            _exit(bad != 0);
-        }
-    for (pid_t pid : kids) {
-        int status = -1;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0) << "child " << pid;
-    }
-    const std::string text = content();
-    EXPECT_TRUE(text.starts_with("[s]\nstable=yes\n")) << text;
-    for (size_t at = 15, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-        EXPECT_TRUE(nl - at >= 5 && text[at] == 'w' && text[at + 3] == '=') << text.substr(at);
-    EXPECT_EQ(entries(), std::set<std::string>{"t.ini"});
-}
-
 // Writes that cannot complete report 0 and leave the old file as it was, with no
 // temporary file behind: a full file system, a read-only folder, and a file with
 // another mount on it, which cannot be renamed over (EBUSY).

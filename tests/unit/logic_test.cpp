@@ -76,23 +76,6 @@ TEST(Helpers, ValidaToutAndIntToStr) {
     EXPECT_EQ(IntToStr(42, -1), nullptr);
 }
 
-// Exclusion between threads: tests/faults/threads_test.cpp.
-TEST(Lock, SwitchedOffOrHeld) {
-    ModoLock = 0;
-    lib_lock = 1;
-    EXPECT_EQ(lock(), 0);
-    EXPECT_EQ(lib_lock, 0) << "a flag left set is cleared";
-    ModoLock = 1;
-    lib_lock = 1;
-    EXPECT_EQ(lock(), 1);
-    unlock();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(lock(), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
-    EXPECT_EQ(lib_lock, 1);
-    unlock(); // the next test of this process finds the lock free
-}
-
 // A device that takes nothing makes the send fail once the deadline, at least 2 s, has
 // passed, instead of blocking the call (and the lock) for good.
 TEST(SerialLink, SendToADeviceThatTakesNothingGivesUp) {
