@@ -288,6 +288,9 @@ const std::vector<Row> kRows = {
      "ExtrairLogs|{S}|cod", {}, "{sessao}|15001|" + std::string(200, 'm') + "|" + std::string(200, 't')},
     {"LogsDiskFull", "ExtrairLogs cod", 1, log_sem("15000|Transferencia completa"),
      "ExtrairLogs|{S}|cod", {{"log_sat.txt", "<full>"}},
+     "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n"},
+    {"LogsFileIsAFolder", "ExtrairLogs cod", 1, log_sem("15000|Transferencia completa"),
+     "ExtrairLogs|{S}|cod", {{"log_sat.txt", "<dir>"}},
      "{sessao}|15000|Transferencia completa|||bG9n", "Erro ao criar arquivo\n"},};
 // clang-format on
 
