@@ -1,7 +1,7 @@
 // One device, several programs: processes that share the emulated device never
 // take each other's answers, a dead holder never blocks it, a holder past a
 // call's deadline gives that call its busy answer with nothing sent, and satcli
-// waits for a host's long exchange. Every process forked here has a library of
+// (as a shop runs it) waits for a host's long exchange. Every process forked here has a library of
 // its own (and so a call lock of its own): only the device lock orders them.
 #include "satlib.h"
 
@@ -101,8 +101,11 @@ TEST_F(DeviceLock, HeldPastTheDeadlineIsBusyAndAKilledHolderFreesTheDevice) {
     EXPECT_EQ(field(ConsultarSAT(9), 1), "08000"); // within its 2 s
 }
 
-// satcli, run while a host process is in a long exchange, waits for it and succeeds.
-TEST_F(DeviceLock, SatcliWaitsForAHostsLongExchange) {
+// satcli as a process with the tree's library under its shipped name: it waits for
+// a host's long exchange; a sale prints what the device answered; the library's
+// console line comes after satcli's own lines in the same pipe; a full disk fails
+// the run; and the loader's message when the library is missing.
+TEST_F(DeviceLock, SatcliAsAProcess) {
     start(1, "", {"--preset", "active"}, true, 30);
     if (HasFatalFailure()) return;
     emu->fault("1*01:delay:1500");
@@ -111,16 +114,45 @@ TEST_F(DeviceLock, SatcliWaitsForAHostsLongExchange) {
         _exit(f[0] == "000003" && f[1].substr(2) != "098" ? 0 : 1);
     });
     await_frame("|01|");
-    const std::string dir = make_temp_dir("satcli");
+    const std::string dir = make_temp_dir("satcli"), sep = std::string(72, '=') + "\n";
     ASSERT_EQ(symlink(LIB_PATH, (dir + "/libtorvane_sat_x86.so").c_str()), 0);
-    write_file(dir + "/config.ini", read_file(TORVANE_SOURCE_DIR "/examples/config.ini"));
-    const testsupport::Run cli = run_program(launch_args(SATCLI_PATH, {"ConsultarSAT"}), dir);
+    for (const std::string f : {"config.ini", "venda.xml"})
+        write_file(dir + "/" + f, read_file(TORVANE_SOURCE_DIR "/examples/" + f));
+    auto run = [&](const std::vector<std::string>& args) {
+        return run_program(launch_args(SATCLI_PATH, args), dir);
+    };
+    const testsupport::Run cli = run({"ConsultarSAT"});
     EXPECT_EQ(cli.status, 0) << cli.out << cli.err;
     EXPECT_NE(cli.out.find("|08000|"), std::string::npos) << cli.out;
     EXPECT_TRUE(exited_ok(host)) << "the host lost its answer";
-    // The host's answer went out before satcli's frame came in.
-    const std::string t = emu->transcript();
+    std::string t = emu->transcript(); // the host's answer went out before satcli's frame came
     EXPECT_LT(t.find(" -> 000003|"), t.find(" <- |05|")) << t;
+
+    const testsupport::Run sale = run({"EnviarDadosVenda", "12345678", "venda.xml"});
+    t = emu->transcript();
+    t = t.substr(t.find(" -> ", t.find(" <- |03|")) + 4);
+    const std::string rv = unescape_frame(t.substr(0, t.find('\n') - 4)); // as on the line
+    ASSERT_EQ(field(rv, 1), "06000") << rv;
+    EXPECT_EQ(sale.status, 0);
+    EXPECT_NE(sale.out.find("\nRetorno: " + rv + "\n\n" + sep + "\nChave CFe: " + field(rv, 8)),
+              std::string::npos)
+        << sale.out;
+    const testsupport::Run driver = run({"SetDriver", "DEBUG", "true"});
+    EXPECT_EQ(driver.status, 0);
+    EXPECT_EQ(driver.out, sep +
+                              "\nExecutando funcao: SetDriver\nParametros: \n"
+                              "     Parametro: DEBUG\n         Valor: true\n"
+                              "Parametro: |DEBUG| - Valor: |true|\n\nRetorno: OK\n\n" +
+                              sep);
+    std::string full = "exec";
+    for (const auto& a : launch_args(SATCLI_PATH, {"SetDriver", "DEBUG", "true"}))
+        full += " '" + a + "'";
+    EXPECT_EQ(run_program({"/bin/sh", "-c", full + " >/dev/full"}, dir).status, 1);
+    ASSERT_EQ(unlink((dir + "/libtorvane_sat_x86.so").c_str()), 0);
+    const testsupport::Run none = run({"ConsultarSAT"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "dl_handle: ./libtorvane_sat_x86.so: cannot open shared object file: "
+                        "No such file or directory\n");
 }
 
 } // namespace

@@ -167,18 +167,6 @@ TEST_F(DeviceModel, StateFileJournalReplaysToTheSameState) {
         EXPECT_FALSE(parse_state(bad, none, error)) << bad;
 }
 
-// The older firmware's cancellation answer lacks the recipient field.
-TEST(DeviceModelOptions, OlderFirmwareCancellationAnswerHasElevenFields) {
-    Device dev({.cancel_answer_fields = 11});
-    dev.apply_preset("12345678");
-    std::string key =
-        split(dev.handle(*parse_command("|03|000001|12345678|" + sale_document())), '|')[8];
-    std::vector<std::string> c = split(
-        dev.handle(*parse_command("|04|000002|12345678|" + key + "|" + cancel_document(key))), '|');
-    ASSERT_EQ(c.size(), 11u);
-    EXPECT_EQ(c[1] + "|" + c[9] + "|" + std::to_string(c[10].size()), "07000|47.87|344");
-}
-
 // ---- what a real device refuses or answers ------------------------------------------
 
 // The device's state without the session store and the event log, which every command adds to.

@@ -12,9 +12,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -116,21 +117,13 @@ void drop_file_capabilities() {
 }
 
 bool write_file(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return (std::fclose(f) == 0) && ok;
+    std::ofstream f(path, std::ios::binary);
+    return f.write(text.data(), static_cast<std::streamsize>(text.size())).flush().good();
 }
 
 std::string read_file(const std::string& path) {
-    std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    char buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 Run run_program(const std::vector<std::string>& args, const std::string& dir,
