@@ -215,44 +215,34 @@ TEST_F(Ini, SectionsKeysAndBrowse) {
 
 const char* const kOld = "[s]\nk=old\n; keep me\n";
 
-// Where the file is missing, a folder, unreadable, a loop, inside a file or has no
-// name: the readers give the caller's default, the writer reports 0 and leaves what
-// is there.
+// Where the file is missing, a folder, a loop (cannot be opened, yet not missing),
+// inside a file or has no name: the readers give the caller's default, the writer
+// reports 0 and leaves what is there.
 TEST_F(Ini, UnusableFilesGiveDefaultsAndRefuseWrites) {
     put(kOld);
     const std::string missing = dir_ + "/nao/existe.ini", folder = dir_ + "/folder.ini",
-                      locked = dir_ + "/locked.ini", loop = dir_ + "/loop.ini",
-                      inside = path_ + "/sub.ini";
+                      loop = dir_ + "/loop.ini", inside = path_ + "/sub.ini";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    ASSERT_TRUE(testsupport::write_file(locked, kOld));
-    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-    ASSERT_EQ(symlink("loop.ini", loop.c_str()), 0); // cannot be opened, yet not missing
-    EXPECT_EXIT(
-        {
-            testsupport::drop_file_capabilities(); // mode bits count
-            for (const std::string* name : {&missing, &folder, &locked, &loop, &inside, &kNone}) {
-                const char* f = name == &kNone ? nullptr : name->c_str();
-                char buf[16] = "x";
-                EXPECT_EQ(ini_gets("s", "k", "padrao", buf, sizeof buf, f), 6);
-                EXPECT_STREQ(buf, "padrao");
-                EXPECT_EQ(ini_getsection(0, buf, sizeof buf, f), 0);
-                EXPECT_EQ(ini_getkey("s", 0, buf, sizeof buf, f), 0);
-                EXPECT_EQ(ini_getl("s", "k", -7, f), -7);
-                EXPECT_EQ(ini_getbool("s", "k", 1, f), 1);
-                if (!f) continue;
-                EXPECT_EQ(ini_puts("s", "k", "novo", f), 0) << *name;
-                if (name == &folder || name == &loop || name == &inside) {
-                    EXPECT_EQ(ini_puts("s", "k", nullptr, f), 0) << *name; // a missing file: 1
-                }
-            }
-            std::exit(::testing::Test::HasFailure() ? 1 : 0);
-        },
-        ::testing::ExitedWithCode(0), "");
+    ASSERT_EQ(symlink("loop.ini", loop.c_str()), 0);
+    for (const std::string* name : {&missing, &folder, &loop, &inside, &kNone}) {
+        const char* f = name == &kNone ? nullptr : name->c_str();
+        char buf[16] = "x";
+        EXPECT_EQ(ini_gets("s", "k", "padrao", buf, sizeof buf, f), 6);
+        EXPECT_STREQ(buf, "padrao");
+        EXPECT_EQ(ini_getsection(0, buf, sizeof buf, f), 0);
+        EXPECT_EQ(ini_getkey("s", 0, buf, sizeof buf, f), 0);
+        EXPECT_EQ(ini_getl("s", "k", -7, f), -7);
+        EXPECT_EQ(ini_getbool("s", "k", 1, f), 1);
+        if (!f) continue;
+        EXPECT_EQ(ini_puts("s", "k", "novo", f), 0) << *name;
+        if (name != &missing) { // deleting from a missing file has nothing to do: 1
+            EXPECT_EQ(ini_puts("s", "k", nullptr, f), 0) << *name;
+        }
+    }
     EXPECT_EQ(content(), kOld);
-    EXPECT_EQ(testsupport::read_file(locked), kOld);
     EXPECT_TRUE(std::filesystem::is_symlink(loop));
     EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_EQ(entries(), (std::set<std::string>{"t.ini", "loop.ini", "folder.ini", "locked.ini"}));
+    EXPECT_EQ(entries(), (std::set<std::string>{"t.ini", "loop.ini", "folder.ini"}));
 }
 
 const std::string kLongS(600, 'S'), kLongK(600, 'K'), kLongV(600, 'v');

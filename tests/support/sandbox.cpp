@@ -1,13 +1,10 @@
 #include "sandbox.h"
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,20 +97,6 @@ bool enter_device_sandbox(const std::string& dir, std::string& why) {
     const std::string shm = dir + "/shm";
     return enter_halvex_sandbox(dir, why) && (mkdir(shm.c_str(), 0755) == 0 || errno == EEXIST) &&
            bind_mount(shm, "/dev/shm", why);
-}
-
-void drop_file_capabilities() {
-    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    syscall(SYS_capget, &head, data);
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
-        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
-        const unsigned bit = ~(1u << (cap % 32));
-        data[cap / 32].effective &= bit;
-        data[cap / 32].permitted &= bit;
-        data[cap / 32].inheritable &= bit;
-    }
-    syscall(SYS_capset, &head, data);
 }
 
 bool write_file(const std::string& path, const std::string& text) {

@@ -25,9 +25,6 @@ bool enter_halvex_sandbox(const std::string& dir, std::string& why);
 // The same plus `dir`/shm at /dev/shm.
 bool enter_device_sandbox(const std::string& dir, std::string& why);
 
-// Drops the capabilities that let root pass mode bits, for this process and its children.
-void drop_file_capabilities();
-
 bool write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path); // empty when missing
 
