@@ -179,12 +179,16 @@ std::string settings_of(const Device& dev) {
 
 TEST(DeviceModelInput, RefusalsAnswerTheirCodeAndChangeNothing) {
     const std::string sig = preset::kSignature, assoc = "|10|12345678|08317492000155";
+    const char* k04002 = "04002|SEFAZ não reconhece este SAT (CNPJ inválido)";
+    const char* k12002 = "12002|Dados fora do padrão a ser informado";
     struct Case {
         bool activated;
         std::string command;  // after the session number
         const char* expected; // code|text
     } cases[] = {
-        {false, "|01|1|c|47291583000111|35", "04002|SEFAZ não reconhece este SAT (CNPJ inválido)"},
+        {false, "|01|1|c|47291583000111|35", k04002},
+        {false, "|01|1|c|47291583000110|36", k04002},
+        {true, "|02|12345678|xx", "05003|Certificado inválido"},
         {true, "|02|12345678|" + base64_encode("-----BEGIN CERTIFICATE-----\nxx\n"),
          "05003|Certificado inválido"},
         {true, assoc + "47291583000110|abc", "13003|Assinatura fora do padrão especificado"},
@@ -195,7 +199,11 @@ TEST(DeviceModelInput, RefusalsAnswerTheirCodeAndChangeNothing) {
         {true,
          "|09|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>IPFIX</tipoLan>"
          "<lanIP>999.1.1.1</lanIP></config>",
-         "12002|Dados fora do padrão a ser informado"},
+         k12002},
+        {true, "|09|12345678|<config><tipoInter>ETHE</tipoInter><tipoLan>FIXO</tipoLan></config>",
+         k12002},
+        {true, "|09|12345678|<rede><tipoInter>ETHE</tipoInter><tipoLan>DHCP</tipoLan></rede>",
+         k12002},
         {true, "|14|12345678", "17005|SAT já desbloqueado"},
     };
     for (const auto& c : cases) {
