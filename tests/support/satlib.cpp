@@ -21,50 +21,41 @@ std::string copy(const char* answer) {
 #define A (t.null ? nullptr : t.a.data())
 #define B (t.null ? nullptr : t.b.data())
 // clang-format off
-#define ROW(fn, code, family, kind, frame, ...)                                                    \
-    Function{#fn, code, family, Kind::kind, frame,                                                 \
+#define ROW(fn, code, family, kind, frame, a, b, ...)                                              \
+    Function{#fn, code, family, Kind::kind, frame, a, b,                                           \
              [](int s, [[maybe_unused]] Texts& t) { return copy(fn(__VA_ARGS__)); }}
+constexpr const char* kKey = "CFe35261247291583000110599000000010001231234560";
 // clang-format on
 
 const std::vector<Function>& functions() {
     static const std::vector<Function> table = {
-        ROW(AtivarSAT, "01", "04", Single, "|1|C|A|35", s, 1, C, A, 35),
-        ROW(ComunicarCertificadoICPBRASIL, "02", "05", Single, "|C|A", s, C, A),
-        ROW(EnviarDadosVenda, "03", "06", Fiscal, "|C|A", s, C, A),
-        ROW(CancelarUltimaVenda, "04", "07", Fiscal, "|C|A|B", s, C, A, B),
-        ROW(ConsultarSAT, "05", "08", Single, "", s),
-        ROW(TesteFimAFim, "06", "09", Single, "|C|A", s, C, A),
-        ROW(ConsultarStatusOperacional, "07", "10", Single, "|C", s, C),
-        ROW(ConsultarNumeroSessao, "08", "11", Query, "|C|S", s, C, s),
-        ROW(ConfigurarInterfaceDeRede, "09", "12", Single, "|C|A", s, C, A),
-        ROW(AssociarAssinatura, "10", "13", Single, "|C|A|B", s, C, A, B),
-        ROW(AtualizarSoftwareSAT, "11", "14", Single, "|C", s, C),
-        ROW(ExtrairLogs, "12", "15", Single, "|C|3.0.0.3_x86", s, C),
-        ROW(BloquearSAT, "13", "16", Single, "|C", s, C),
-        ROW(DesbloquearSAT, "14", "17", Single, "|C", s, C),
-        ROW(TrocarCodigoDeAtivacao, "15", "18", Single, "|C|1|A|B", s, C, 1, A, B),
-        ROW(ConsultarUltimaSessaoFiscal, "20", "19", Query, "|C", s, C),
+        ROW(AtivarSAT, "01", "04", Single, "|1|C|A|35", "47291583000110", "", s, 1, C, A, 35),
+        ROW(ComunicarCertificadoICPBRASIL, "02", "05", Single, "|C|A", "MIIBCERTIFICADO", "", s, C,
+            A),
+        ROW(EnviarDadosVenda, "03", "06", Fiscal, "|C|A", "<sale>", "", s, C, A),
+        ROW(CancelarUltimaVenda, "04", "07", Fiscal, "|C|A|B", kKey, "<cancel>", s, C, A, B),
+        ROW(ConsultarSAT, "05", "08", Single, "", "", "", s),
+        ROW(TesteFimAFim, "06", "09", Single, "|C|A", "<sale>", "", s, C, A),
+        ROW(ConsultarStatusOperacional, "07", "10", Single, "|C", "", "", s, C),
+        ROW(ConsultarNumeroSessao, "08", "11", Query, "|C|S", "", "", s, C, s),
+        ROW(ConfigurarInterfaceDeRede, "09", "12", Single, "|C|A",
+            "<config><tipoInter>ETHE</tipoInter><tipoLan>DHCP</tipoLan></config>", "", s, C, A),
+        ROW(AssociarAssinatura, "10", "13", Single, "|C|A|B", "0831749200015547291583000110",
+            "assinatura", s, C, A, B),
+        ROW(AtualizarSoftwareSAT, "11", "14", Single, "|C", "", "", s, C),
+        ROW(ExtrairLogs, "12", "15", Single, "|C|3.0.0.3_x86", "", "", s, C),
+        ROW(BloquearSAT, "13", "16", Single, "|C", "", "", s, C),
+        ROW(DesbloquearSAT, "14", "17", Single, "|C", "", "", s, C),
+        ROW(TrocarCodigoDeAtivacao, "15", "18", Single, "|C|1|A|B", kCode, kCode, s, C, 1, A, B),
+        ROW(ConsultarUltimaSessaoFiscal, "20", "19", Query, "|C", "", "", s, C),
     };
     return table;
 }
 
 Texts default_texts(const Function& f) {
     Texts t;
-    const std::string name = f.name;
-    if (name == "AtivarSAT") t.a = "47291583000110";
-    if (name == "ComunicarCertificadoICPBRASIL") t.a = "MIIBCERTIFICADO";
-    if (name == "EnviarDadosVenda" || name == "TesteFimAFim") t.a = sale_document();
-    if (name == "CancelarUltimaVenda") {
-        t.a = "CFe35261247291583000110599000000010001231234560";
-        t.b = cancel_document(t.a);
-    }
-    if (name == "ConfigurarInterfaceDeRede")
-        t.a = "<config><tipoInter>ETHE</tipoInter><tipoLan>DHCP</tipoLan></config>";
-    if (name == "AssociarAssinatura") {
-        t.a = "0831749200015547291583000110";
-        t.b = "assinatura";
-    }
-    if (name == "TrocarCodigoDeAtivacao") t.a = t.b = kCode;
+    t.a = f.a == std::string("<sale>") ? sale_document() : f.a;
+    t.b = f.b == std::string("<cancel>") ? cancel_document(t.a) : f.b;
     return t;
 }
 

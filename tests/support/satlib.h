@@ -38,6 +38,8 @@ struct Function {
     const char* family; // first two digits of its result codes, "08"
     Kind kind;
     const char* frame; // after the session, for the texts "C", "A", "B" ("S": the session)
+    const char *a, *b; // texts the active preset accepts ("<sale>": the sample sale,
+                       // "<cancel>": a cancellation of the key in `a`)
     std::string (*call)(int session, Texts& t); // calls it and copies the answer
 };
 
