@@ -1,6 +1,6 @@
 // The single-exchange functions on the line: frames of null, empty and hostile texts,
-// answers handed back unchanged, deadlines, other sessions' answers and sizes beyond
-// the buffers. Faults per function: tests/faults; attempts: tests/retry.
+// answers handed back unchanged, deadlines and other sessions' answers (answers beyond
+// the buffer: the fault matrix). Faults per function: tests/faults; attempts: tests/retry.
 #include "sat_internal.h"
 #include "satlib.h"
 
@@ -115,19 +115,6 @@ TEST_F(Device, DeadlinesAndAnswersOfOtherSessions) {
     EXPECT_EQ(std::string(ConsultarSAT(30)), busy(30));
     T_Cons[1] = 9;
     EXPECT_EQ(std::string(ConsultarSAT(31)).substr(0, 12), "000031|08000") << emu->transcript();
-}
-
-// An answer too large is dropped and the line stays usable; one just inside is whole.
-TEST_F(Device, AnswerTooLargeIsDroppedAndTheLineStaysUsable) {
-    start();
-    if (HasFatalFailure()) return;
-    T_Logs[1] = 30;
-    emu->fault("1*12:oversize:3200000");
-    EXPECT_EQ(std::string(ExtrairLogs(18, ac)), busy(18, 11));
-    EXPECT_LE(BC.NumBytes, 3145727);
-    EXPECT_EQ(std::string(ConsultarSAT(19)).substr(0, 12), "000019|08000");
-    emu->fault("1*12:oversize:3145726");
-    EXPECT_EQ(std::string(ExtrairLogs(20, ac)).size(), 3145725u);
 }
 
 TEST_F(Device, InternalFunctionsWithoutDeviceOrWithNull) {

@@ -2,7 +2,6 @@
 // queries, against satemu: its frames show what the library sent, its state how
 // many documents were issued. TMP_TENT=03, deadlines of 2 s.
 #include <cstdio>
-#include <functional>
 #include <thread>
 
 #include "sat.h"
@@ -25,22 +24,7 @@ std::string cancel(const std::string& key, int session = 42) {
     return CancelarUltimaVenda(session, const_cast<char*>(kCode), const_cast<char*>(key.c_str()),
                                doc.data());
 }
-// The sample sale with `name` as the recipient's name.
-std::string sale_to(const std::string& name) {
-    std::string doc = sale_document();
-    return doc.replace(doc.find("Maria da Silva"), 14, name);
-}
-
 using Retry = LibTest;
-
-// Runs `then` on another thread as soon as the first frame with `code` has come.
-std::thread after_first(Emulator& emu, const std::string& code, std::function<void()> then) {
-    return std::thread([&emu, code, then] {
-        for (int i = 0; i < 500 && emu.codes(42).find(code) == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        then();
-    });
-}
 
 // The answer never reached the library although the device issued the receipt
 // (lost, too late for the deadline, or cut by a pulled cable): the session query
@@ -69,73 +53,22 @@ TEST_P(LostAnswer, IsFoundThroughSessionQuery) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, LostAnswer, ::testing::Values("1*03:drop", "1*03:delay:3500"));
 
-// Once the device said busy, a failed send keeps the direct resend going.
-TEST_F(Retry, DirectResendSurvivesDeviceMissing) {
-    start(3);
-    if (HasFatalFailure()) return;
-    emu->fault("1*03:busy");
-    // While the library pauses after the busy answer, the line disappears for one attempt.
-    std::thread unplug = after_first(*emu, "03", [] {
-        std::rename(kLine, "/dev/shm/unplugged");
-        std::this_thread::sleep_for(std::chrono::milliseconds(4500));
-        std::rename("/dev/shm/unplugged", kLine);
-    });
-    const std::string r = sell();
-    unplug.join();
-    EXPECT_EQ(field(r, 1), "06000") << r;
-    EXPECT_EQ(emu->codes(), "03 03");
-    EXPECT_EQ(emu->issued(), 1);
-}
-
 // After the device said busy, a resent sale whose answer is lost may have been
 // issued: the next attempt asks for the stored answer instead of sending a third time.
 TEST_F(Retry, LostAnswerOfDirectResendIsNotSentAgain) {
     start(3);
     if (HasFatalFailure()) return;
     emu->fault("1*03:busy");
-    std::thread arm = after_first(*emu, "03", [this] { emu->fault("1*03:drop"); });
+    std::thread arm([this] { // the resend's answer is lost once the busy answer has gone out
+        for (int i = 0; i < 500 && emu->codes().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        emu->fault("1*03:drop");
+    });
     const std::string r = sell();
     arm.join();
     EXPECT_EQ(field(r, 1), "06000") << r;
     EXPECT_EQ(emu->codes(), "03 03 08");
     EXPECT_EQ(emu->issued(), 1);
-}
-
-// Every attempt sends the corrected text, which is left in the caller's buffer.
-// The first call of a process corrects nothing (the settings are read inside its
-// first send) while N_TENT and TMP_TENT from the file already govern its attempts.
-class Correction : public LibTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(Correction, OfTheSaleDocument) {
-    const bool first_call = GetParam();
-    start(2, "CORRECAO=true\n", {"--preset", "active"}, !first_call);
-    if (HasFatalFailure()) return;
-    emu->fault("1*03:busy");
-    std::string doc = sale_to("Caf&#xE9; &#x41;&#x27;");
-    const std::string r = EnviarDadosVenda(42, const_cast<char*>(kCode), doc.data());
-    EXPECT_EQ(field(r, 1), "06000") << r;
-    const std::string sent =
-        sale_to(first_call ? "Caf&#xE9; &#x41;&#x27;" : "Caf&#xE9;      A     `");
-    EXPECT_EQ(std::string(doc.c_str()), sent);
-    EXPECT_EQ(emu->codes(), "03 03");
-    for (const auto& f : emu->frames())
-        EXPECT_EQ(f, "|03|000042|12345678|" + sent + "|\x03");
-}
-
-INSTANTIATE_TEST_SUITE_P(FirstCall, Correction, ::testing::Bool());
-
-// The call lock covers every attempt and pause.
-TEST_F(Retry, OtherCallsWaitForTheWholeRetry) {
-    start(3);
-    if (HasFatalFailure()) return;
-    emu->fault("2*03:busy");
-    std::string other;
-    std::thread second = after_first(*emu, "03", [&other] { other = ConsultarSAT(7); });
-    const std::string r = sell();
-    second.join();
-    EXPECT_EQ(field(r, 1), "06000");
-    EXPECT_EQ(field(other, 1), "08000");
-    EXPECT_EQ(emu->codes(), "03 03 03 05");
 }
 
 // The attempt loops of the sale, the cancellation and the two session queries.
