@@ -1,8 +1,9 @@
 // One device, several programs: processes that share the emulated device never
 // take each other's answers, a dead holder never blocks it, a holder past a
 // call's deadline gives that call its busy answer with nothing sent, and satcli
-// (as a shop runs it) waits for a host's long exchange. Every process forked here has a library of
-// its own (and so a call lock of its own): only the device lock orders them.
+// (as a shop runs it) waits for a host's long exchange. Every process forked here
+// has a library of its own (and so a call lock of its own): only the device lock
+// orders them.
 #include "satlib.h"
 
 #include <signal.h>

@@ -24,8 +24,8 @@ std::string copy(const char* answer) {
 #define ROW(fn, code, family, kind, frame, a, b, ...)                                              \
     Function{#fn, code, family, Kind::kind, frame, a, b,                                           \
              [](int s, [[maybe_unused]] Texts& t) { return copy(fn(__VA_ARGS__)); }}
-constexpr const char* kKey = "CFe35261247291583000110599000000010001231234560";
 // clang-format on
+constexpr const char* kKey = "CFe35261247291583000110599000000010001231234560";
 
 const std::vector<Function>& functions() {
     static const std::vector<Function> table = {
