@@ -22,11 +22,17 @@ struct KindName {
 };
 
 constexpr KindName kKinds[] = {
-    {"delay", FaultKind::Delay, 1},       {"drop", FaultKind::Drop, 0},
-    {"ignore", FaultKind::Ignore, 0},     {"busy", FaultKind::Busy, 0},
-    {"stale", FaultKind::Stale, 0},       {"split", FaultKind::Split, 2},
-    {"noise", FaultKind::Noise, 0},       {"etx-inside", FaultKind::EtxInside, 0},
-    {"oversize", FaultKind::Oversize, 1}, {"hangup", FaultKind::Hangup, 0},
+    {"delay", FaultKind::Delay, 1},
+    {"hold", FaultKind::Hold, 1},
+    {"drop", FaultKind::Drop, 0},
+    {"ignore", FaultKind::Ignore, 0},
+    {"busy", FaultKind::Busy, 0},
+    {"stale", FaultKind::Stale, 0},
+    {"split", FaultKind::Split, 2},
+    {"noise", FaultKind::Noise, 0},
+    {"etx-inside", FaultKind::EtxInside, 0},
+    {"oversize", FaultKind::Oversize, 1},
+    {"hangup", FaultKind::Hangup, 0},
     {"answer", FaultKind::Answer, -1},
 };
 
@@ -89,7 +95,7 @@ std::optional<FaultRule> parse_fault(std::string_view rule_text, std::string& er
                 return std::nullopt;
             }
         }
-        if (k.kind == FaultKind::Delay) rule.ms = values[0];
+        if (k.kind == FaultKind::Delay || k.kind == FaultKind::Hold) rule.ms = values[0];
         if (k.kind == FaultKind::Split) {
             rule.pieces = values[0];
             rule.ms = values[1];
@@ -120,6 +126,9 @@ FaultPlan FaultSet::take(std::string_view code) {
         switch (r.kind) {
         case FaultKind::Delay:
             plan.delay_ms += r.ms;
+            break;
+        case FaultKind::Hold:
+            plan.hold_ms = r.ms;
             break;
         case FaultKind::Drop:
             plan.drop = true;

@@ -10,6 +10,7 @@ namespace satemu {
 
 enum class FaultKind {
     Delay,     // answer after `ms`
+    Hold,      // keep the answer until the next frame's answer, `ms` before it
     Drop,      // process, but send nothing
     Ignore,    // neither process nor answer
     Busy,      // answer the family's 098 code without processing
@@ -50,6 +51,7 @@ struct FaultPlan {
     bool etx_inside = false;
     bool hangup = false;
     long delay_ms = 0;
+    long hold_ms = -1; // >= 0: held for the next answer, that many ms before it
     long split_pieces = 0;
     long split_ms = 0;
     long oversize = 0;

@@ -146,6 +146,8 @@ void print_help() {
         "\nFault RULE: [N*]CODE:KIND[:ARG...]  (N*: only the next N matching frames)\n"
         "  CODE: a command code 01..15, 20, or 'all'\n"
         "  delay:MS       answer after MS milliseconds\n"
+        "  hold:MS        keep the answer back until the next frame's answer, and send it\n"
+        "                 MS milliseconds before that one (0: both in one write)\n"
         "  drop           process the command but send no answer (lost answer)\n"
         "  ignore         neither process nor answer\n"
         "  busy           answer the family's xx098 \"SAT em processamento. Tente novamente.\"\n"

@@ -145,6 +145,22 @@ void Server::on_frame(const std::string& frame) {
 
     int64_t base = monotonic_ms() + plan.delay_ms;
     std::string note = transcript_ ? escape_bytes(wire) : std::string();
+    if (plan.hold_ms >= 0) {
+        held_ = Chunk{0, wire, 0, false, note + " (held back)"};
+        held_ms_ = plan.hold_ms;
+        return;
+    }
+    if (held_) {
+        if (held_ms_ == 0) {
+            wire = held_->bytes + wire;
+            note = held_->note + ", then " + note;
+        } else {
+            held_->due = base;
+            output_.push_back(std::move(*held_));
+            base += held_ms_;
+        }
+        held_.reset();
+    }
     if (plan.hangup) {
         size_t half = wire.size() / 2;
         output_.push_back({base, wire.substr(0, half), 0, false, note + " (cut in the middle)"});

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ class Server {
     std::deque<std::string> frames_;
     size_t frames_bytes_ = 0;
     std::deque<Chunk> output_;
+    // An answer kept back by the `hold` fault: it goes out with the next answer,
+    // `held_ms_` before it (in the same write when 0), as a late answer meets the
+    // answer of the command sent after it.
+    std::optional<Chunk> held_;
+    long held_ms_ = 0;
     int listen_fd_ = -1;
     std::vector<Client> clients_;
     std::FILE* transcript_ = nullptr;

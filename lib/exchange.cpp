@@ -11,8 +11,81 @@
 
 namespace {
 
-// The receive loop of RecebeDoSat2 (check_session) and RecebeDoSat3.
-int receive(bool check_session, int numeroSessao) {
+// Which answer a receive takes.
+struct Wanted {
+    sat::Receive take;
+    int session; // Session: the call's own; Stored: the session asked for
+    int own;     // Stored: the query's own session, which the device's refusal carries
+};
+
+// What the next RecebeDoSat3 takes: the exchange sets it for the query it sends.
+// A host that calls RecebeDoSat3 itself gets the last whole answer that arrived.
+Wanted next_query{sat::Receive::Last, 0, 0};
+
+bool accepts(const Wanted& w, std::string_view answer) {
+    const int session = sat::answer_session(answer);
+    switch (w.take) {
+    case sat::Receive::Session:
+        return session == w.session;
+    case sat::Receive::Stored:
+        return session == w.session || session == w.own;
+    case sat::Receive::Last:
+        break;
+    }
+    return true;
+}
+
+// [begin, end) of `data`; string_view::substr would bring the exception machinery
+// into a library that links against libc only.
+std::string_view piece(std::string_view data, std::size_t begin, std::size_t end) {
+    return {data.data() + begin, end - begin};
+}
+
+// Moves `answer` (inside BC) to the front of BC as the received text.
+void keep_answer(std::string_view answer) {
+    std::memmove(BC.Dados, answer.data(), answer.size());
+    BC.Dados[answer.size()] = '\0';
+    BC.NumBytes = static_cast<int>(answer.size());
+}
+
+// Looks at the whole answers in BC. True when one is taken: it is then the text
+// of BC. Otherwise the answers passed over are dropped from BC (logged one line
+// each) and what is still arriving stays. For `Last`, the last whole answer is
+// taken once nothing follows it, or when `at_deadline`.
+bool pick(const Wanted& w, bool at_deadline) {
+    const std::string_view data(BC.Dados, static_cast<std::size_t>(BC.NumBytes));
+    std::size_t from = 0;
+    std::size_t last = std::string_view::npos; // start of the last whole answer
+    for (std::size_t end; (end = sat::answer_end(data, from)) != std::string_view::npos;
+         from = end + 1) {
+        const std::string_view answer = piece(data, from, end);
+        if (w.take == sat::Receive::Last) {
+            last = from;
+            continue;
+        }
+        if (accepts(w, answer)) {
+            const std::string_view rest = piece(data, end + 1, data.size());
+            sat::log_discarded("RecebeDoSat: descartado apos a resposta: ", rest.size(), rest);
+            keep_answer(answer);
+            return true;
+        }
+        // The answer of an earlier command: wait on for ours.
+        sat::log("   .........   .........", " ");
+    }
+    if (last != std::string_view::npos && (from == data.size() || at_deadline)) {
+        keep_answer(piece(data, last, sat::answer_end(data, last)));
+        return true;
+    }
+    // Keep what may still become the answer (for Last, from its candidate on).
+    const std::size_t keep = last != std::string_view::npos ? last : from;
+    std::memmove(BC.Dados, BC.Dados + keep, data.size() - keep);
+    BC.NumBytes = static_cast<int>(data.size() - keep);
+    BC.Dados[BC.NumBytes] = '\0';
+    return false;
+}
+
+// The receive loop of RecebeDoSat2 and RecebeDoSat3.
+int receive(const Wanted& w) {
     sat::log("RecebeDoSat: inicio da recepção", " ...");
     cbInit(sat::kResponseSize);
     bool complete = false;
@@ -30,21 +103,10 @@ int receive(bool check_session, int numeroSessao) {
         // An answer too large for BC was read to its end and dropped: no answer.
         if (sat::response_overflow() == sat::Overflow::Dropped) break;
         if (sat::response_overflow() != sat::Overflow::None) continue;
-        if (sat::take_answer()) {
-            complete = true;
-            if (check_session) {
-                // The first six characters, fewer when the answer is shorter.
-                char head[7] = {};
-                std::memcpy(head, BC.Dados, std::min<std::size_t>(6, std::strlen(BC.Dados)));
-                if (std::atoi(head) != numeroSessao) {
-                    // The answer of an earlier command: wait on for ours.
-                    sat::log("   .........   .........", " ");
-                    cbInit(sat::kResponseSize);
-                    complete = false;
-                }
-            }
-        }
+        complete = pick(w, false);
     }
+    if (!complete && !reported && sat::response_overflow() == sat::Overflow::None)
+        complete = w.take == sat::Receive::Last && pick(w, true);
     if (!complete) {
         if (!reported) {
             if (sat::console_on()) std::puts("RecebeDoSat: Erro ao receber dados do SAT(2)");
@@ -89,8 +151,18 @@ Sent send_receive(const Row& r, int numeroSessao, CommandBuffer& cmd,
         EnviaLog(label, cmd.text() + 4);
     }
     if (EnviaParaSat(cmd.text()) != 0) return Sent::NotSent;
-    const int received =
-        r.receive == Receive::Session ? RecebeDoSat2(numeroSessao) : RecebeDoSat3();
+    int received;
+    if (r.receive == Receive::Session) {
+        received = RecebeDoSat2(numeroSessao);
+    } else {
+        // The session query asks for the session in its last number field.
+        int asked = numeroSessao;
+        for (const Field& f : fields)
+            if (!f.is_text) asked = f.number;
+        next_query = {r.receive, asked, numeroSessao};
+        received = RecebeDoSat3();
+        next_query = {Receive::Last, 0, 0};
+    }
     return received == 0 ? Sent::Answered : Sent::AnswerLost;
 }
 
@@ -152,11 +224,11 @@ SAT_API int init_usb(const char* dispositivo) noexcept {
 }
 
 SAT_API int RecebeDoSat2(int numeroSessao) noexcept {
-    return receive(true, numeroSessao);
+    return receive({sat::Receive::Session, numeroSessao, numeroSessao});
 }
 
 SAT_API int RecebeDoSat3(void) noexcept {
-    return receive(false, 0);
+    return receive(next_query);
 }
 
 } // extern "C"

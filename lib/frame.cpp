@@ -2,6 +2,7 @@
 // and the bytes that end a command and an answer on the wire.
 #include "sat_internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,11 +99,26 @@ bool ends_answer(const char* data, std::size_t size) noexcept {
     return size > 0 && data[size - 1] == kEtx;
 }
 
-bool take_answer() noexcept {
-    if (BC.NumBytes <= 0 || !ends_answer(BC.Dados, static_cast<std::size_t>(BC.NumBytes)))
-        return false;
-    BC.Dados[BC.NumBytes - 1] = '\0';
-    return true;
+std::size_t answer_end(std::string_view data, std::size_t from) noexcept {
+    for (std::size_t at = data.find(kEtx, from); at != std::string_view::npos;
+         at = data.find(kEtx, at + 1)) {
+        if (at + 1 == data.size()) return at;
+        // Another answer starts with its session number: six digits or more, then '|'.
+        std::size_t digits = at + 1;
+        while (digits < data.size() && data[digits] >= '0' && data[digits] <= '9')
+            ++digits;
+        // Only digits so far: what arrives next decides.
+        if (digits == data.size()) return std::string_view::npos;
+        if (digits - at - 1 >= 6 && data[digits] == '|') return at;
+    }
+    return std::string_view::npos;
+}
+
+int answer_session(std::string_view answer) noexcept {
+    // The first six characters, fewer when the answer is shorter, read as atoi reads them.
+    char head[7] = {};
+    std::memcpy(head, answer.data(), std::min<std::size_t>(6, answer.size()));
+    return std::atoi(head);
 }
 
 } // namespace sat

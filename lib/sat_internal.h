@@ -141,7 +141,12 @@ namespace sat {
 // Which receive routine a function uses.
 enum class Receive : unsigned char {
     Session, // RecebeDoSat2: only an answer that carries the call's session number
-    Any,     // RecebeDoSat3: the first complete answer (stored answers of earlier sessions)
+    // RecebeDoSat3, for the session query: the stored answer of the session asked
+    // for (the query's last number), or the device's refusal under the query's own
+    Stored,
+    // RecebeDoSat3, for the last fiscal session, whose stored answer may carry any
+    // session: the last whole answer that arrived (the device answers in order)
+    Last,
 };
 
 // One SAT function: everything the single exchange needs to know about it.
@@ -185,7 +190,7 @@ inline constexpr std::array<Row, 16> rows{{
     {"ConsultarSAT", "|05|", "%s%06d", T_Cons, Receive::Session, "|08098|", ""},
     {"TesteFimAFim", "|06|", "%s%06d|%s|%s", T_Fim, Receive::Session, "|09098|", ""},
     {"ConsultarStatusOperacional", "|07|", "%s%06d|%s", T_Stat, Receive::Session, "|10098|", ""},
-    {"ConsultarNumeroSessao", "|08|", "%s%06d|%s|%06d", T_Sessao, Receive::Any, "|11098|", ""},
+    {"ConsultarNumeroSessao", "|08|", "%s%06d|%s|%06d", T_Sessao, Receive::Stored, "|11098|", ""},
     {"ConfigurarInterfaceDeRede", "|09|", "%s%06d|%s|%s", T_Rede, Receive::Session, "|12098|", ""},
     {"AssociarAssinatura", "|10|", "%s%06d|%s|%s|%s", T_Assoc, Receive::Session, "|13098|", ""},
     {"AtualizarSoftwareSAT", "|11|", "%s%06d|%s", T_Atual, Receive::Session, "|14098|", ""},
@@ -194,7 +199,7 @@ inline constexpr std::array<Row, 16> rows{{
     {"DesbloquearSAT", "|14|", "%s%06d|%s", T_Desbloq, Receive::Session, "|17098|", ""},
     {"TrocarCodigoDeAtivacao", "|15|", "%s%06d|%s|%1d|%s|%s", T_CodAtiv, Receive::Session,
      "|18098|", ""},
-    {"ConsultarUltimaSessaoFiscal", "|20|", "%s%06d|%s", T_SessaoFiscal, Receive::Any, "|19098|",
+    {"ConsultarUltimaSessaoFiscal", "|20|", "%s%06d|%s", T_SessaoFiscal, Receive::Last, "|19098|",
      ""},
 }};
 
@@ -238,8 +243,14 @@ inline constexpr char kEtx = 0x03;
 inline constexpr char kCommandEnd[2] = {'|', kEtx};
 // True when the `size` bytes at `data` end with the answer's end marker.
 bool ends_answer(const char* data, std::size_t size) noexcept;
-// When BC holds a whole answer: cuts its end marker off and returns true.
-bool take_answer() noexcept;
+// Where the answer that starts at `from` ends: the index of its end marker, or npos
+// while no whole answer has arrived. An end marker ends an answer when it is the
+// last byte that arrived, or when the start of another answer (six digits or
+// more, then '|') follows it: the device answers one command after another, and a
+// late answer may come in one read with the next. Any other end marker is text.
+std::size_t answer_end(std::string_view data, std::size_t from) noexcept;
+// The session number an answer begins with: its first six characters as atoi reads them.
+int answer_session(std::string_view answer) noexcept;
 
 // init_lib when the library has not been started yet (SAT_SERIAL is still empty).
 void start_library() noexcept;
@@ -290,6 +301,10 @@ bool insert_empty_field(char* text, std::size_t capacity) noexcept;
 void log(const char* mensagem, const char* detalhe) noexcept;
 // Debug log line whose detail is a decimal number.
 void log_number(const char* mensagem, long valor) noexcept;
+// Debug log line for bytes that came from the device and are thrown away: their
+// count, then the first of them (at most kDiscardShown).
+inline constexpr std::size_t kDiscardShown = 512;
+void log_discarded(const char* mensagem, std::size_t total, std::string_view first) noexcept;
 // True when console messages are on: SAT_NOPOPUP begins with "false".
 bool console_on() noexcept;
 // printf to standard output, only when console_on().

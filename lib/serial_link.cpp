@@ -2,6 +2,7 @@
 // calls (termios, ioctl, select). Everything above it works with texts and BC.
 #include "sat_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -139,6 +140,25 @@ ssize_t read_piece(int fd, int count, bool& ended) {
     return total;
 }
 
+// Reads and drops what is waiting on the line now, without waiting for more.
+// Bounded, so that a device that never stops talking cannot hold the send.
+void discard_waiting(int fd) {
+    static char scratch[65536];
+    char first[sat::kDiscardShown];
+    std::size_t total = 0, kept = 0;
+    for (int count; total < (std::size_t{4} << 20) && (count = bytes_waiting(fd)) > 0;) {
+        ssize_t n = read(fd, scratch, std::min(sizeof scratch, static_cast<std::size_t>(count)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        const std::size_t copy = std::min(sizeof first - kept, static_cast<std::size_t>(n));
+        std::memcpy(first + kept, scratch, copy);
+        kept += copy;
+        total += static_cast<std::size_t>(n);
+    }
+    sat::log_discarded("EnviaParaSat: descartado antes do envio: ", total,
+                       std::string_view(first, kept));
+}
+
 } // namespace
 
 namespace sat {
@@ -169,8 +189,11 @@ int open_link(const char* path) noexcept {
         tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
         tcsetattr(fdUSB, TCSANOW, &tio);
     }
-    // Stale bytes of an earlier exchange must not be taken for this answer.
-    tcflush(fdUSB, TCIOFLUSH);
+    // Bytes already waiting (the late answer of a command whose caller gave up)
+    // must not be taken for this command's answer: read and dropped before the
+    // command goes out, and logged, so that the log shows what was lost.
+    tcflush(fdUSB, TCOFLUSH);
+    discard_waiting(fdUSB);
     FD_ZERO(&inputUSB);
     if (fdUSB < FD_SETSIZE) FD_SET(fdUSB, &inputUSB);
     reset_select_timeout();
@@ -251,8 +274,8 @@ SAT_API int le_usb(void) noexcept {
         if (n == 0) break;
         if (wait_readable(fd) <= 0) break;
     }
-    // Whatever follows the end marker, or was not read, is thrown away.
-    tcflush(fd, TCIOFLUSH);
+    // What arrives after the end marker stays on the line: it may be the answer
+    // itself behind a late one. The next command's open reads it off.
     return count;
 }
 

@@ -41,6 +41,21 @@ void log_number(const char* mensagem, long valor) noexcept {
     EnviaLog(mensagem, text);
 }
 
+void log_discarded(const char* mensagem, std::size_t total, std::string_view first) noexcept {
+    if (ModoDebug != 1 || total == 0) return;
+    // The count, then the first bytes with control bytes shown as '.', so that a
+    // NUL or an end marker cannot cut or break the log line.
+    char detail[kDiscardShown + 32];
+    int n = std::snprintf(detail, sizeof detail, "%zu bytes: ", total);
+    for (std::size_t i = 0; i < first.size() && i < kDiscardShown; ++i) {
+        const char c = first[i];
+        const unsigned char u = static_cast<unsigned char>(c);
+        detail[n++] = u < 0x20 || u == 0x7f ? '.' : c;
+    }
+    detail[n] = '\0';
+    EnviaLog(mensagem, detail);
+}
+
 void take_lock() noexcept {
     while (lock() == 1)
         usleep(kLockPollMicros);

@@ -7,6 +7,7 @@
 // the attempts and pauses it may make, that it left no descriptor open and the
 // call lock free, and that a sale was never issued twice.
 #include <chrono>
+#include <optional>
 
 #include "sat.h"
 #include "satlib.h"
@@ -41,6 +42,10 @@ struct Fault {
     const char* fiscal_frames;
     const char* query_frames;
     int extra_seconds; // beyond the deadlines: time the fault itself needs
+    // ConsultarNumeroSessao, where it differs from the other query: it takes only
+    // the stored answer of the session it asks for, or its own refusal.
+    std::optional<Expect> asking = {};
+    const char* asking_frames = nullptr;
 };
 
 // A lost answer of a sale or a cancellation is found by the next attempt's
@@ -56,7 +61,10 @@ constexpr Fault kFaults[] = {
     {"after_deadline", "CC:delay:9000", Expect::Busy, Expect::Busy, Expect::Busy, "CC 08", "CC CC",
      0},
     {"other_session", "CC:answer:999999|FF000|outra sessao||", Expect::Busy, Expect::Busy,
-     Expect::Other, "CC 08 CC", "CC", 0},
+     Expect::Other, "CC 08", "CC", 0, Expect::Busy, "CC CC"},
+    // A late answer of another session, then the call's own, in one write.
+    {"late_answer_first", "CC:stale", Expect::Answer, Expect::Answer, Expect::Answer, "CC", "CC",
+     0},
     {"in_pieces", "CC:split:4:150", Expect::Answer, Expect::Answer, Expect::Answer, "CC", "CC", 1},
     {"stray_bytes", "CC:noise", Expect::Busy, Expect::Answer, Expect::Busy, "CC 08", "CC CC", 0},
     {"etx_inside", "CC:etx-inside", Expect::Answer, Expect::Answer, Expect::Answer, "CC", "CC", 0},
@@ -131,8 +139,10 @@ TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int fds_after = open_descriptors();
 
+    const bool asking = fault.asking && std::string(f.code) == "08";
     const Expect expect = f.kind == Kind::Single   ? fault.single
                           : f.kind == Kind::Fiscal ? fault.fiscal
+                          : asking                 ? *fault.asking
                                                    : fault.query;
     const std::string code = field(answer, 1);
     SCOPED_TRACE("answer: " + answer.substr(0, 200));
@@ -163,6 +173,7 @@ TEST_P(FaultMatrix, AnswersInTimeAndLeavesNothingOpen) {
         // the function's kind allows, nothing more.
         const char* expected = f.kind == Kind::Single   ? "CC"
                                : f.kind == Kind::Fiscal ? fault.fiscal_frames
+                               : asking                 ? fault.asking_frames
                                                         : fault.query_frames;
         EXPECT_EQ(emu->codes(kSession), replace(expected, "CC", f.code));
     }

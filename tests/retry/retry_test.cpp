@@ -27,8 +27,10 @@ std::string cancel(const std::string& key, int session = 42) {
 using Retry = LibTest;
 
 // The answer never reached the library although the device issued the receipt
-// (lost, too late for the deadline, or cut by a pulled cable): the session query
-// finds the stored answer and the sale is not sent again.
+// (lost, or too late for the deadline: waiting on the line before the query, or
+// arriving with the query's answer, in one read or 0.2 s before it): the session
+// query finds the stored answer, handed back once and alone, and the sale is not
+// sent again.
 class LostAnswer : public LibTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(LostAnswer, IsFoundThroughSessionQuery) {
@@ -46,12 +48,17 @@ TEST_P(LostAnswer, IsFoundThroughSessionQuery) {
     EXPECT_EQ(emu->issued(), 1);
     for (const char* line : {"Cupom ja foi gerado. Sessao: 000042|06", "le_usb - bytes: "})
         EXPECT_NE(log().find(line), std::string::npos) << line;
+    // A late answer already waiting is read off the line, and logged, before the query.
+    EXPECT_EQ(log().find("EnviaParaSat: descartado antes do envio: ") != std::string::npos,
+              std::string(GetParam()).find("delay") != std::string::npos);
     for (const char* line :
          {"EnviarDadosVenda -> Tentativa: 2\n", "chr_numsessao: 000042|06\n", "le_usb -> bytes: "})
         EXPECT_NE(out.find(line), std::string::npos) << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, LostAnswer, ::testing::Values("1*03:drop", "1*03:delay:3500"));
+INSTANTIATE_TEST_SUITE_P(Faults, LostAnswer,
+                         ::testing::Values("1*03:drop", "1*03:delay:3500", "1*03:hold:0",
+                                           "1*03:hold:200"));
 
 // After the device said busy, a resent sale whose answer is lost may have been
 // issued: the next attempt asks for the stored answer instead of sending a third time.
@@ -83,6 +90,11 @@ std::string Cancel(const std::string& key, int) {
 }
 std::string SessionQuery(const std::string&, int sold) {
     return ConsultarNumeroSessao(123, const_cast<char*>(kCode), sold ? sold : 5);
+}
+// A ConsultarSAT whose answer comes only after the query has been sent.
+std::string SessionQueryAfterLateAnswer(const std::string& key, int sold) {
+    ConsultarSAT(777);
+    return SessionQuery(key, sold);
 }
 std::string LastFiscal(const std::string&, int) {
     return ConsultarUltimaSessaoFiscal(42, const_cast<char*>(kCode));
@@ -143,6 +155,10 @@ const Row kRows[] = {
     {"CancelSingleAttempt", 1, {"all:ignore"}, Cancel, kCancelBusy, "04", -1},
     // ConsultarNumeroSessao(123, ..., 5 or the sale's session): an error answer ends the loop.
     {"SessionQueryErrorAnswer", 3, {}, SessionQuery, "000123|11003", "08", -1},
+    // The late answer of session 777 comes first: it is not the stored answer asked for.
+    {"SessionQueryLateAnswerOfAnotherSession", 1, {"1*05:hold:200"},
+     SessionQueryAfterLateAnswer, "000123|11003", "05 08", -1,
+     {"   .........   ........."}},
     {"SessionQueryRetriesWhileBusy", 3, {"1*08:busy"}, SessionQuery, "000077|06000",
      "03 08 08", -1, {}, 77},
     // The stored answer of the sale.

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr std::size_t npos = std::string_view::npos;
+
 TEST(Correcao, DecodesAsciiReferencesKeepingTheLength) {
     // Ten digits, non-ASCII values, no digits and the value 0 (a NUL in the sale)
     // are left alone.
@@ -41,6 +43,29 @@ TEST(Correcao, DecodesAsciiReferencesKeepingTheLength) {
         EXPECT_EQ(std::string(text.c_str()), c[1]) << c[0];
     }
     EXPECT_EQ(Correcao(nullptr), 0);
+}
+
+// Where an answer ends: at its last byte, or at an end marker followed by six
+// digits and '|'; an end marker followed by only digits so far waits for more.
+TEST(Frame, AnswerEndsAtTheStartOfAnother) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"000001|08000|a\x03", 14},
+        {"000001|08000|a\x03"
+         "000002|08000|b\x03",
+         14},
+        {"000001|06000|\x03"
+         "0000|ok\x03",
+         21},
+        {"000001|08000|a\x03"
+         "00000",
+         npos},
+        {"000001|08000|a\x03x", npos},
+        {"000001|08000|a", npos},
+        {"\x03", 0},
+    };
+    for (const auto& [data, end] : cases)
+        EXPECT_EQ(sat::answer_end(data, 0), end) << data;
+    EXPECT_EQ(sat::answer_session("000042|06000"), 42);
 }
 
 TEST(Helpers, ValidaToutAndIntToStr) {
