@@ -1,5 +1,6 @@
 #include "amounts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace satemu {
@@ -51,9 +52,11 @@ std::vector<long long> spread(long long amount, const std::vector<long long>& we
         total += w;
     long long left = amount;
     for (size_t i = 0; i + 1 < weights.size() && total > 0; ++i) {
-        // A share is at most `amount`, as no weight exceeds the total.
-        shares[i] = static_cast<long long>(
-            divide(static_cast<__int128>(amount) * weights[i], total, Rounding::HalfUp));
+        // A share is at most `amount`, as no weight exceeds the total; rounding up never
+        // takes more than is left, so the last share is never negative.
+        shares[i] =
+            std::min(left, static_cast<long long>(divide(static_cast<__int128>(amount) * weights[i],
+                                                         total, Rounding::HalfUp)));
         left -= shares[i];
     }
     shares.back() = left;

@@ -39,8 +39,9 @@ __int128 divide(__int128 numerator, __int128 denominator, Rounding rounding);
 std::string money_text(long long cents);
 
 // `amount` shared out over `weights` (not negative) in proportion to them, each share
-// rounded half up; the last share is what the others leave, so the shares add up to
-// `amount` exactly. With weights that add up to 0 the last takes it all.
+// rounded half up but never beyond what is left; the last share is what the others
+// leave, so the shares add up to `amount` exactly. With weights that add up to 0 the
+// last takes it all.
 std::vector<long long> spread(long long amount, const std::vector<long long>& weights);
 
 } // namespace satemu

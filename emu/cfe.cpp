@@ -215,6 +215,7 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
     long long sum_prod = 0, sum_desc = 0, sum_outro = 0, sum_weights = 0;
     for (pugi::xml_node det : inf.children("det")) {
         pugi::xml_node prod = det.child("prod");
+        if (!prod) return refuse("06010", kRejectMalformed);
         // indRegra governs the gross value only: T truncates it to the cent, A rounds half up.
         Rounding rule = std::string_view(prod.child_value("indRegra")) == "T" ? Rounding::Truncate
                                                                               : Rounding::HalfUp;
@@ -254,6 +255,15 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
     // The value of each item, and the taxes on it: ICMS on vItem, PIS and COFINS on the
     // base the point of sale gives, or on vItem where it gives none.
     long long sum_icms = 0, sum_pis = 0, sum_cofins = 0;
+    // Rates in hundredths of a percent (pICMS) or ten-thousandths (pPIS, pCOFINS) alike:
+    // 10000 of them to the whole.
+    auto tax = [&](pugi::xml_node group, long long base, pugi::xml_node rate, const char* name,
+                   DecimalFormat format) -> long long {
+        long long v = money(
+            divide(static_cast<__int128>(base) * read(rate, format), 10000, Rounding::HalfUp));
+        group.insert_child_after(name, rate).text().set(money_text(v).c_str());
+        return v;
+    };
     for (size_t i = 0; i < items.size(); ++i) {
         pugi::xml_node prod = items[i].prod;
         long long v_item = items[i].value - rat_desc[i] + rat_acr[i];
@@ -268,15 +278,6 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
         if (desc_subtot > 0)
             prod.insert_child_after("vRatDesc", vi).text().set(money_text(rat_desc[i]).c_str());
 
-        // Rates in hundredths of a percent (pICMS) or ten-thousandths (pPIS, pCOFINS) alike:
-        // 10000 of them to the whole.
-        auto tax = [&](pugi::xml_node group, long long base, pugi::xml_node rate, const char* name,
-                       DecimalFormat format) -> long long {
-            long long v = money(
-                divide(static_cast<__int128>(base) * read(rate, format), 10000, Rounding::HalfUp));
-            group.insert_child_after(name, rate).text().set(money_text(v).c_str());
-            return v;
-        };
         pugi::xml_node imposto = prod.parent().child("imposto");
         for (pugi::xml_node icms : imposto.child("ICMS").children())
             if (pugi::xml_node p = icms.child("pICMS"))

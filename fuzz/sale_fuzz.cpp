@@ -2,7 +2,10 @@
 // cancellation of the last sale, with any document, on a device of the active
 // preset. Every answer carries the command's session and a result code of the
 // command's family and no end byte; an issued CF-e decodes to a well-formed
-// document and carries a valid access key.
+// document and carries a valid access key, and an issued sale's vCFe is exactly the
+// sum of its items' vItem, the shares of the subtotal's discount and surcharge adding
+// up to them.
+#include "amounts.h"
 #include "cfe.h"
 #include "device.h"
 #include "frame.h"
@@ -19,6 +22,31 @@
 namespace {
 
 using testsupport::split_fields;
+
+long long cents(const char* text) {
+    const bool negative = *text == '-';
+    auto v = satemu::parse_decimal(text + negative, satemu::kMoney);
+    if (!v) std::abort();
+    return negative ? -*v : *v;
+}
+
+void check_values(pugi::xml_node inf, const std::string& answer_total) {
+    long long items = 0, rat_desc = 0, rat_acr = 0;
+    for (pugi::xml_node det : inf.children("det")) {
+        pugi::xml_node prod = det.child("prod");
+        items += cents(prod.child_value("vItem"));
+        if (prod.child("vRatDesc")) rat_desc += cents(prod.child_value("vRatDesc"));
+        if (prod.child("vRatAcr")) rat_acr += cents(prod.child_value("vRatAcr"));
+    }
+    pugi::xml_node total = inf.child("total");
+    pugi::xml_node desc_acr = total.child("DescAcrEntr");
+    const char* v_cfe = total.child_value("vCFe");
+    if (answer_total != v_cfe || cents(v_cfe) != items) std::abort();
+    if (desc_acr.child("vDescSubtot") && cents(desc_acr.child_value("vDescSubtot")) != rat_desc)
+        std::abort();
+    if (desc_acr.child("vAcresSubtot") && cents(desc_acr.child_value("vAcresSubtot")) != rat_acr)
+        std::abort();
+}
 
 std::string run(satemu::Device& dev, const std::string& frame, const char* family) {
     satemu::FrameAssembler fa;
@@ -41,6 +69,7 @@ std::string run(satemu::Device& dev, const std::string& frame, const char* famil
         const std::string& key = f[8];
         if (key.size() != 47 || key.compare(0, 3, "CFe") != 0) std::abort();
         if (satemu::key_check_digit(std::string_view(key).substr(3, 43)) != key[46]) std::abort();
+        if (f[1] == "06000") check_values(doc.child("CFe").child("infCFe"), f[9]);
     }
     return answer;
 }
