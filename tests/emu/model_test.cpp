@@ -224,27 +224,21 @@ TEST(DeviceModelInput, RefusalsAnswerTheirCodeAndChangeNothing) {
 // subtotal's, spread by the items' values after their own; the last takes the remainder.
 TEST_F(DeviceModel, SaleValuesInExactDecimals) {
     struct Case {
-        std::vector<const char*> items; // qCom vUnCom indRegra vDesc vOutro ("-": none)
-        const char* subtotal;           // DescAcrEntr
-        const char* expected;           // vProd vItem vRatDesc vRatAcr vICMS per item | vCFe vTroco
+        std::vector<const char*> items; // qCom vUnCom indRegra [vDesc [vOutro]] ("-": none)
+        const char* expected;           // vProd/vItem/vRatDesc/vRatAcr/vICMS per item|vCFe vTroco
+        const char* subtotal = "";      // in DescAcrEntr
     } cases[] = {
-        {{"1.5000 8.97 T - -", "0.3500 39.90 T - -"},
-         "",
-         "13.45 13.45 - - 1.61, 13.96 13.96 - - 1.68, | 27.41 22.59"},
-        {{"1.5000 8.97 A - -", "0.3500 39.90 A - -"},
-         "",
-         "13.46 13.46 - - 1.62, 13.97 13.97 - - 1.68, | 27.43 22.57"},
-        {{"2.0000 12.50 A 1.25 0.40"}, "", "25.00 24.15 - - 2.90, | 24.15 25.85"},
-        {{"1.0000 10.50 A 0.50 -", "1 10 A - -", "1.0000 9.80 A - 0.20"},
-         "<vDescSubtot>1.00</vDescSubtot><vAcresSubtot>0.50</vAcresSubtot>",
-         "10.50 9.84 0.33 0.17 1.18, 10.00 9.84 0.33 0.17 1.18, 9.80 9.82 0.34 0.16 1.18, "
-         "| 29.50 20.50"},
-        {{"0.001 4995.00 A - -", "0.001 4995.00 T - -", "3 0.125 T - -"},
-         "",
-         "5.00 5.00 - - 0.60, 4.99 4.99 - - 0.60, 0.37 0.37 - - 0.04, | 10.36 39.64"},
-        {{"1.0000 10.00 A 0.125 -"}, "", "06010|1999"},
-        {{"1.0000 0.1255 A - -"}, "", "06010|1999"},
-        {{"1.0000 10.00 A - -"}, "<vDescSubtot>10.01</vDescSubtot>", "06010|1999"},
+        {{"1.5 8.97 T", "0.35 39.90 T"}, "13.45/13.45///1.61 13.96/13.96///1.68|27.41 22.59"},
+        {{"1.5 8.97 A", "0.35 39.90 A"}, "13.46/13.46///1.62 13.97/13.97///1.68|27.43 22.57"},
+        {{"2.0000 12.50 A 1.25 0.40"}, "25.00/24.15///2.90|24.15 25.85"},
+        {{"1 5.50 A 0.50", "1 5 A", "1 4.80 A - 0.20"},
+         "5.50/4.84/0.33/0.17/0.58 5.00/4.84/0.33/0.17/0.58 4.80/4.82/0.34/0.16/0.58|14.50 35.50",
+         "<vDescSubtot>1.00</vDescSubtot><vAcresSubtot>0.50</vAcresSubtot>"},
+        {{"0.001 4995.00 A", "0.001 4995.00 T", "3 0.125 T"},
+         "5.00/5.00///0.60 4.99/4.99///0.60 0.37/0.37///0.04|10.36 39.64"},
+        {{"1.0000 10.00 A 0.125"}, "06010|1999"},
+        {{"1.0000 0.1255 A"}, "06010|1999"},
+        {{"1.0000 10.00 A"}, "06010|1999", "<vDescSubtot>10.01</vDescSubtot>"},
     };
     for (const auto& c : cases) {
         std::string dets;
@@ -254,8 +248,8 @@ TEST_F(DeviceModel, SaleValuesInExactDecimals) {
             in >> q >> v >> rule >> desc >> outro;
             dets += "<det nItem=\"" + std::to_string(i + 1) + "\"><prod><qCom>" + q +
                     "</qCom><vUnCom>" + v + "</vUnCom><indRegra>" + rule + "</indRegra>" +
-                    (desc == "-" ? "" : "<vDesc>" + desc + "</vDesc>") +
-                    (outro == "-" ? "" : "<vOutro>" + outro + "</vOutro>") +
+                    (desc.empty() || desc == "-" ? "" : "<vDesc>" + desc + "</vDesc>") +
+                    (outro.empty() ? "" : "<vOutro>" + outro + "</vOutro>") +
                     "</prod><imposto><ICMS><ICMS00><Orig>0</Orig><CST>00</CST><pICMS>12.00"
                     "</pICMS></ICMS00></ICMS></imposto></det>";
         }
@@ -266,19 +260,17 @@ TEST_F(DeviceModel, SaleValuesInExactDecimals) {
                         "</DescAcrEntr></total><pgto><MP><cMP>01</cMP><vMP>50.00</vMP></MP>");
         std::vector<std::string> f = fields("|03|000001|12345678|" + doc);
         std::string got = f[1] + "|" + f[2];
-        auto text = [](pugi::xml_node n, const char* name) {
-            return *n.child_value(name) ? std::string(n.child_value(name)) : "-";
-        };
         pugi::xml_document xml;
         if (f.size() == 12 && xml.load_string(base64_decode(f[6]).value_or("").c_str())) {
             pugi::xml_node inf = xml.child("CFe").child("infCFe");
             got.clear();
             for (pugi::xml_node det : inf.children("det")) {
                 for (const char* name : {"vProd", "vItem", "vRatDesc", "vRatAcr"})
-                    got += text(det.child("prod"), name) + " ";
-                got += text(det.child("imposto").child("ICMS").child("ICMS00"), "vICMS") + ", ";
+                    got += std::string(det.child("prod").child_value(name)) + "/";
+                got += det.child("imposto").child("ICMS").child("ICMS00").child_value("vICMS");
+                got += det.next_sibling("det") ? " " : "|";
             }
-            got += "| " + f[9] + " " + text(inf.child("pgto"), "vTroco");
+            got += f[9] + " " + inf.child("pgto").child_value("vTroco");
         }
         EXPECT_EQ(got, c.expected) << c.items[0];
     }
