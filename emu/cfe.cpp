@@ -1,13 +1,13 @@
 #include "cfe.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include <pugixml.hpp>
 
+#include "amounts.h"
 #include "util.h"
 
 namespace satemu {
@@ -16,6 +16,7 @@ namespace {
 
 // Rejection codes written in the CCCC field.
 constexpr const char* kRejectMalformed = "1999";   // not well-formed or not a CF-e
+constexpr const char* kRejectValue = "1999";       // an amount outside its field or its item
 constexpr const char* kRejectEmitter = "1221";     // emitter CNPJ is not the taxpayer's
 constexpr const char* kRejectNoItems = "1201";     // no det element
 constexpr const char* kRejectPayment = "1750";     // payments below the total
@@ -25,34 +26,6 @@ constexpr const char* kRejectCancelled = "1218";   // sale already cancelled
 constexpr const char* kRejectTooLate = "1454";     // more than 30 minutes after the sale
 
 constexpr const char* kSignatureNote = "satemu emulator: not a valid signature";
-
-// Amounts are kept in cents (or in ten-thousandths for rates) to avoid drift.
-// Half-up to the cent; the small bias keeps 0.35 x 39.90 (13.965 in decimal, a hair below
-// in binary) at 13.97 as the point of sale computes it.
-// Amounts of a document are held to a billion reais either way (NaN counts as 0):
-// sums over every item of the largest document then stay far inside long long.
-// An item's indRegra: A rounds half up to the cent, T truncates; both apply to the item's
-// value and to every amount computed from it.
-enum class Rule { Round, Truncate };
-
-long long cents(double v, Rule rule = Rule::Round) {
-    if (!(v == v)) return 0;
-    v = std::clamp(v, -1e9, 1e9);
-    double c = v * 100.0 + (v >= 0 ? 1e-7 : -1e-7);
-    return rule == Rule::Truncate ? static_cast<long long>(std::trunc(c)) : std::llround(c);
-}
-
-double number(const pugi::xml_node& n) {
-    const char* t = n.child_value();
-    return t && *t ? std::strtod(t, nullptr) : 0.0;
-}
-
-std::string money(long long c) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", c < 0 ? "-" : "", std::llabs(c) / 100,
-                  std::llabs(c) % 100);
-    return buf;
-}
 
 std::string digits(long v, int width) {
     char buf[32];
@@ -214,107 +187,137 @@ Issued issue_sale(std::string_view document, const IssueContext& ctx) {
     out.key = access_key(ctx.uf, ctx.now, ctx.taxpayer_cnpj, ctx.serial, ctx.number, ctx.cnf);
     out.qr_signature = fake_signature(out.key);
 
-    // Items: value of each product and of each item, and the taxes that follow from them.
-    long long sum_prod = 0, sum_desc = 0, sum_outro = 0, sum_item = 0;
-    long long sum_icms = 0, sum_pis = 0, sum_cofins = 0;
-    struct ItemValue {
-        pugi::xml_node vi;
-        long long value;
-        Rule rule;
+    // Every amount is read as a decimal of its field's format. A text outside it, an
+    // amount too large for its field or a discount larger than what it is taken off
+    // refuses the sale, as the device's check of the content does.
+    bool valid = true;
+    auto read = [&valid](pugi::xml_node n, DecimalFormat format) -> long long {
+        if (!n) return 0;
+        std::optional<long long> v = parse_decimal(n.child_value(), format);
+        valid = valid && v;
+        return v.value_or(0);
     };
-    std::vector<ItemValue> items;
+    auto money = [&valid](__int128 v) -> long long {
+        if (v > kMoneyLimit || v < -kMoneyLimit) valid = false;
+        return valid ? static_cast<long long>(v) : 0;
+    };
+    // A total stays within its field too; each addend is, so the sum cannot overflow.
+    auto add_to = [&](long long& total, long long v) { total = money(total + __int128(v)); };
+
+    // Items: the gross value of each (qCom x vUnCom) and its value after its own discount
+    // and surcharge, the weight of its share of the subtotal's.
+    struct Item {
+        pugi::xml_node prod;
+        long long value;
+    };
+    std::vector<Item> items;
+    std::vector<long long> weights;
+    long long sum_prod = 0, sum_desc = 0, sum_outro = 0, sum_weights = 0;
     for (pugi::xml_node det : inf.children("det")) {
         pugi::xml_node prod = det.child("prod");
-        Rule rule =
-            std::string_view(prod.child_value("indRegra")) == "T" ? Rule::Truncate : Rule::Round;
-        long long v_prod = cents(number(prod.child("qCom")) * number(prod.child("vUnCom")), rule);
-        long long v_desc = cents(number(prod.child("vDesc")));
-        long long v_outro = cents(number(prod.child("vOutro")));
-        long long v_item = v_prod - v_desc + v_outro;
+        if (!prod) return refuse("06010", kRejectMalformed);
+        // indRegra governs the gross value only: T truncates it to the cent, A rounds half up.
+        Rounding rule = std::string_view(prod.child_value("indRegra")) == "T" ? Rounding::Truncate
+                                                                              : Rounding::HalfUp;
+        // Ten-thousandths of a unit times thousandths of a real: 100000 of them to the cent.
+        __int128 gross = static_cast<__int128>(read(prod.child("qCom"), kQuantity)) *
+                         read(prod.child("vUnCom"), kUnitPrice);
+        long long v_prod = money(divide(gross, 100000, rule));
+        long long v_desc = read(prod.child("vDesc"), kMoney);
+        long long v_outro = read(prod.child("vOutro"), kMoney);
+        long long value = v_prod - v_desc + v_outro;
+        if (value < 0) valid = false;
+        add_to(sum_prod, v_prod);
+        add_to(sum_desc, v_desc);
+        add_to(sum_outro, v_outro);
+        add_to(sum_weights, value);
+        if (!valid) return refuse("06010", kRejectValue);
         pugi::xml_node after = prod.child("vUnCom");
         pugi::xml_node vp =
             after ? prod.insert_child_after("vProd", after) : prod.append_child("vProd");
-        vp.text().set(money(v_prod).c_str());
+        vp.text().set(money_text(v_prod).c_str());
+        items.push_back({prod, value});
+        weights.push_back(value);
+    }
+
+    // The subtotal's discount and surcharge are shared out over the items in proportion to
+    // their values (vRatDesc, vRatAcr); the last item takes the remainder.
+    pugi::xml_node total = inf.child("total");
+    if (!total) total = inf.insert_child_after("total", inf.last_child());
+    pugi::xml_node desc_acr = total.child("DescAcrEntr");
+    long long desc_subtot = read(desc_acr.child("vDescSubtot"), kMoney);
+    long long acres_subtot = read(desc_acr.child("vAcresSubtot"), kMoney);
+    if (!valid || desc_subtot > sum_weights) return refuse("06010", kRejectValue);
+    std::vector<long long> rat_desc = spread(desc_subtot, weights);
+    std::vector<long long> rat_acr = spread(acres_subtot, weights);
+    long long v_cfe = money(__int128(sum_prod) - sum_desc + sum_outro - desc_subtot + acres_subtot);
+
+    // The value of each item, and the taxes on it: ICMS on vItem, PIS and COFINS on the
+    // base the point of sale gives, or on vItem where it gives none.
+    long long sum_icms = 0, sum_pis = 0, sum_cofins = 0;
+    // Rates in hundredths of a percent (pICMS) or ten-thousandths (pPIS, pCOFINS) alike:
+    // 10000 of them to the whole.
+    auto tax = [&](pugi::xml_node group, long long base, pugi::xml_node rate, const char* name,
+                   DecimalFormat format) -> long long {
+        long long v = money(
+            divide(static_cast<__int128>(base) * read(rate, format), 10000, Rounding::HalfUp));
+        group.insert_child_after(name, rate).text().set(money_text(v).c_str());
+        return v;
+    };
+    for (size_t i = 0; i < items.size(); ++i) {
+        pugi::xml_node prod = items[i].prod;
+        long long v_item = items[i].value - rat_desc[i] + rat_acr[i];
         pugi::xml_node last = prod.child("vOutro")  ? prod.child("vOutro")
                               : prod.child("vDesc") ? prod.child("vDesc")
                                                     : prod.child("indRegra");
         pugi::xml_node vi =
             last ? prod.insert_child_after("vItem", last) : prod.append_child("vItem");
-        vi.text().set(money(v_item).c_str());
-        items.push_back({vi, v_item, rule});
-        sum_prod += v_prod;
-        sum_desc += v_desc;
-        sum_outro += v_outro;
-        sum_item += v_item;
+        vi.text().set(money_text(v_item).c_str());
+        if (acres_subtot > 0)
+            prod.insert_child_after("vRatAcr", vi).text().set(money_text(rat_acr[i]).c_str());
+        if (desc_subtot > 0)
+            prod.insert_child_after("vRatDesc", vi).text().set(money_text(rat_desc[i]).c_str());
 
-        pugi::xml_node imposto = det.child("imposto");
-        for (pugi::xml_node icms : imposto.child("ICMS").children()) {
-            if (pugi::xml_node p = icms.child("pICMS")) {
-                long long v = cents(static_cast<double>(v_item) / 100.0 * number(p) / 100.0, rule);
-                icms.insert_child_after("vICMS", p).text().set(money(v).c_str());
-                sum_icms += v;
-            }
-        }
-        auto rate_tax = [rule](pugi::xml_node group, const char* rate,
-                               const char* value) -> long long {
-            long long total = 0;
-            for (pugi::xml_node g : group.children()) {
+        pugi::xml_node imposto = prod.parent().child("imposto");
+        for (pugi::xml_node icms : imposto.child("ICMS").children())
+            if (pugi::xml_node p = icms.child("pICMS"))
+                add_to(sum_icms, tax(icms, v_item, p, "vICMS", kPercent));
+        for (auto [group, rate, name, sum] : {std::tuple{"PIS", "pPIS", "vPIS", &sum_pis},
+                                              {"COFINS", "pCOFINS", "vCOFINS", &sum_cofins}}) {
+            for (pugi::xml_node g : imposto.child(group).children()) {
                 pugi::xml_node r = g.child(rate);
-                if (!r || !g.child("vBC")) continue;
-                long long v = cents(number(g.child("vBC")) * number(r), rule);
-                g.insert_child_after(value, r).text().set(money(v).c_str());
-                total += v;
+                if (!r) continue;
+                pugi::xml_node base = g.child("vBC");
+                if (!base) {
+                    base = g.insert_child_before("vBC", r);
+                    base.text().set(money_text(v_item).c_str());
+                }
+                add_to(*sum, tax(g, read(base, kMoney), r, name, kRate));
             }
-            return total;
-        };
-        sum_pis += rate_tax(imposto.child("PIS"), "pPIS", "vPIS");
-        sum_cofins += rate_tax(imposto.child("COFINS"), "pCOFINS", "vCOFINS");
-    }
-
-    pugi::xml_node total = inf.child("total");
-    if (!total) total = inf.insert_child_after("total", inf.last_child());
-    long long desc_subtot = cents(number(total.child("DescAcrEntr").child("vDescSubtot")));
-    long long acres_subtot = cents(number(total.child("DescAcrEntr").child("vAcresSubtot")));
-    long long v_cfe = sum_item - desc_subtot + acres_subtot;
-    // The subtotal discount is spread over the items in proportion to their values (each
-    // share under its item's rule); the last item takes what the shares leave.
-    if (desc_subtot > 0 && sum_item > 0) {
-        long long left = desc_subtot;
-        for (size_t i = 0; i < items.size(); ++i) {
-            long long share =
-                i + 1 == items.size()
-                    ? left
-                    : cents(static_cast<double>(desc_subtot) * static_cast<double>(items[i].value) /
-                                static_cast<double>(sum_item) / 100.0,
-                            items[i].rule);
-            left -= share;
-            items[i]
-                .vi.parent()
-                .insert_child_after("vRatDesc", items[i].vi)
-                .text()
-                .set(money(share).c_str());
         }
+        if (!valid) return refuse("06010", kRejectValue);
     }
 
     long long paid = 0;
     pugi::xml_node pgto = inf.child("pgto");
     for (pugi::xml_node mp : pgto.children("MP"))
-        paid += cents(number(mp.child("vMP")));
+        add_to(paid, read(mp.child("vMP"), kMoney));
+    if (!valid) return refuse("06010", kRejectValue);
     if (paid < v_cfe) return refuse("06010", kRejectPayment);
 
     pugi::xml_node tot = total.prepend_child("ICMSTot");
-    add(tot, "vICMS", money(sum_icms));
-    add(tot, "vProd", money(sum_prod));
-    add(tot, "vDesc", money(sum_desc));
-    add(tot, "vPIS", money(sum_pis));
-    add(tot, "vCOFINS", money(sum_cofins));
+    add(tot, "vICMS", money_text(sum_icms));
+    add(tot, "vProd", money_text(sum_prod));
+    add(tot, "vDesc", money_text(sum_desc));
+    add(tot, "vPIS", money_text(sum_pis));
+    add(tot, "vCOFINS", money_text(sum_cofins));
     add(tot, "vPISST", "0.00");
     add(tot, "vCOFINSST", "0.00");
-    add(tot, "vOutro", money(sum_outro));
+    add(tot, "vOutro", money_text(sum_outro));
     pugi::xml_node vcfe = total.insert_child_after("vCFe", tot);
-    vcfe.text().set(money(v_cfe).c_str());
-    set_text(pgto, "vTroco", money(paid - v_cfe));
-    out.total = money(v_cfe);
+    vcfe.text().set(money_text(v_cfe).c_str());
+    set_text(pgto, "vTroco", money_text(paid - v_cfe));
+    out.total = money_text(v_cfe);
 
     pugi::xml_node dest = inf.child("dest");
     for (const char* tag : {"CPF", "CNPJ"}) {

@@ -59,7 +59,7 @@ constexpr CodeText kMessages[] = {
     {"11001", "Código de ativação inválido"},
     {"11002", "SAT ainda não ativado"},
     {"11003", "Sessão não existe"},
-    {"12000", "Rede Configurada"},
+    {"12000", "Rede Configurada com Sucesso"},
     {"12001", "Código de ativação inválido"},
     {"12002", "Dados fora do padrão a ser informado"},
     {"13000", "Assinatura do AC Registrada"},

@@ -2,7 +2,10 @@
 // cancellation of the last sale, with any document, on a device of the active
 // preset. Every answer carries the command's session and a result code of the
 // command's family and no end byte; an issued CF-e decodes to a well-formed
-// document and carries a valid access key.
+// document and carries a valid access key, and an issued sale's vCFe is exactly the
+// sum of its items' vItem, the shares of the subtotal's discount and surcharge adding
+// up to them.
+#include "amounts.h"
 #include "cfe.h"
 #include "device.h"
 #include "frame.h"
@@ -19,6 +22,27 @@
 namespace {
 
 using testsupport::split_fields;
+
+// vCFe and the sum of the items' vItem; vDescSubtot and vAcresSubtot and their shares.
+void check_values(pugi::xml_node inf, const std::string& answer_total) {
+    auto cents = [](const char* t) {
+        auto v = satemu::parse_decimal(t + (*t == '-'), satemu::kMoney);
+        if (!v) std::abort();
+        return *t == '-' ? -*v : *v;
+    };
+    const char* names[] = {"vItem", "vRatDesc", "vRatAcr"};
+    long long sums[3] = {};
+    for (pugi::xml_node det : inf.children("det"))
+        for (int i = 0; i < 3; ++i)
+            if (const char* v = det.child("prod").child_value(names[i]); i == 0 || *v)
+                sums[i] += cents(v);
+    pugi::xml_node total = inf.child("total"), entr = total.child("DescAcrEntr");
+    const char* amounts[] = {total.child_value("vCFe"), entr.child_value("vDescSubtot"),
+                             entr.child_value("vAcresSubtot")};
+    for (int i = 0; i < 3; ++i)
+        if ((i == 0 || *amounts[i]) && cents(amounts[i]) != sums[i]) std::abort();
+    if (answer_total != amounts[0]) std::abort();
+}
 
 std::string run(satemu::Device& dev, const std::string& frame, const char* family) {
     satemu::FrameAssembler fa;
@@ -41,6 +65,7 @@ std::string run(satemu::Device& dev, const std::string& frame, const char* famil
         const std::string& key = f[8];
         if (key.size() != 47 || key.compare(0, 3, "CFe") != 0) std::abort();
         if (satemu::key_check_digit(std::string_view(key).substr(3, 43)) != key[46]) std::abort();
+        if (f[1] == "06000") check_values(doc.child("CFe").child("infCFe"), f[9]);
     }
     return answer;
 }
