@@ -208,17 +208,18 @@ std::vector<std::string> label_value(std::string_view label, std::string_view va
     const std::size_t v = width(value);
     // Below this the label would wrap a word or two per line: the value moves down instead.
     constexpr std::size_t kNarrowestLabel = 8;
-    std::vector<std::string> lines;
-    if (v + gap + kNarrowestLabel <= columns) {
-        lines = wrap(label, columns - v - gap);
-        if (lines.empty()) lines.emplace_back();
-        std::string& last = lines.back();
-        last += std::string(columns - width(last) - v, ' ');
-        last += value;
-        return lines;
+    std::vector<std::string> lines = wrap(label, columns);
+    if (lines.empty()) lines.emplace_back();
+    if (width(lines.back()) + gap + v > columns && v + gap + kNarrowestLabel <= columns) {
+        // The last words go down to a line that leaves room for the value.
+        std::vector<std::string> tail = wrap(lines.back(), columns - v - gap);
+        lines.pop_back();
+        lines.insert(lines.end(), tail.begin(), tail.end());
     }
-    lines = wrap(label, columns);
-    lines.push_back(std::string(columns > v ? columns - v : 0, ' ') + std::string(value));
+    if (width(lines.back()) + gap + v > columns) lines.emplace_back();
+    std::string& last = lines.back();
+    last += std::string(columns > width(last) + v ? columns - width(last) - v : 0, ' ');
+    last += value;
     return lines;
 }
 
