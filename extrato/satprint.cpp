@@ -30,6 +30,7 @@ struct Option {
     const char* value; // nullptr for a flag
     const char* help;
     std::function<bool(Settings&, const std::string&)> apply;
+    const char* letter = nullptr; // a short form, "-f"
 };
 
 bool number(const std::string& text, int low, int high, int& out) {
@@ -63,10 +64,11 @@ const std::vector<Option>& options() {
                             {"png", Format::Png},
                             {"pdf", Format::Pdf}},
                            s.format);
-         }},
+         },
+         "-f"},
         {"--output", "PATH",
          "a file, a device node (/dev/usb/lp0), tcp://HOST[:PORT] (port 9100) or - (default)",
-         [](Settings& s, const std::string& v) { return !(s.output = v).empty(); }},
+         [](Settings& s, const std::string& v) { return !(s.output = v).empty(); }, "-o"},
         {"--paper", "80|58", "paper width in mm: sets dots and columns (default 80)",
          [](Settings& s, const std::string& v) {
              int mm = 0;
@@ -144,10 +146,11 @@ void usage(std::FILE* to) {
                  "of EnviarDadosVenda or a satcli output (- reads standard input). For a\n"
                  "cancellation give its CFeCanc and the CF-e of the sale.\n\n");
     for (const Option& o : options()) {
-        std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-        std::fprintf(to, "  %-30s %s\n", left.c_str(), o.help);
+        std::string left = std::string(o.letter ? o.letter : "  ") + (o.letter ? ", " : "  ") +
+                           o.name + (o.value ? std::string(" ") + o.value : "");
+        std::fprintf(to, "  %-34s %s\n", left.c_str(), o.help);
     }
-    std::fprintf(to, "  %-30s %s\n", "--help", "this text");
+    std::fprintf(to, "  %-34s %s\n", "-h, --help", "this text");
     std::fprintf(to, "\nexit status: 0 printed, 1 usage, 2 unreadable input, 3 not a CF-e,\n"
                      "4 broken base64, 5 missing element, 6 cancellation without its sale,\n"
                      "7 output failed, 8 drawing failed\n");
@@ -176,7 +179,7 @@ int main(int argc, char** argv) {
             usage(stdout);
             return 0;
         }
-        if (!arg.starts_with("--") || arg == "-") {
+        if (!arg.starts_with("-") || arg == "-") {
             s.inputs.push_back(arg);
             continue;
         }
@@ -186,7 +189,7 @@ int main(int argc, char** argv) {
         }
         const Option* found = nullptr;
         for (const Option& o : options())
-            if (arg == o.name) found = &o;
+            if (arg == o.name || (o.letter && arg == o.letter)) found = &o;
         if (!found) {
             std::fprintf(stderr, "satprint: unknown option %s\n", arg.c_str());
             usage(stderr);
