@@ -80,6 +80,12 @@ void raster(Reader& r, EscPosPrint& out) {
 } // namespace
 
 EscPosPrint decode_escpos(std::string_view bytes) {
+    // The commands of one parameter byte and the values each accepts.
+    static constexpr struct {
+        int prefix, command, low, high;
+    } kOneByte[] = {{0x1B, 't', 0, 5}, {0x1B, 'E', 0, 1},   {0x1B, 'M', 0, 1},
+                    {0x1B, 'a', 0, 2}, {0x1B, 'd', 0, 255}, {0x1D, 'h', 1, 255},
+                    {0x1D, 'w', 1, 6}, {0x1D, 'H', 0, 3},   {0x1D, 'V', 0, 1}};
     EscPosPrint out;
     Reader r{bytes, 0, {}};
     std::string line, stored;
@@ -88,59 +94,31 @@ EscPosPrint decode_escpos(std::string_view bytes) {
         if (c == '\n') {
             out.lines.push_back(std::move(line));
             line.clear();
-        } else if (c >= 0x20 && c != 0x7F) {
-            line += static_cast<char>(c);
-        } else if (c == 0x1B) {
-            switch (r.byte()) {
-            case '@':
-                break;
-            case 't':
-                r.value(0, 5);
-                break;
-            case 'E':
-                r.value(0, 1);
-                break;
-            case 'M':
-                r.value(0, 1);
-                break;
-            case 'a':
-                r.value(0, 2);
-                break;
-            case 'd':
-                r.value(0, 255);
-                break;
-            default:
-                r.fail("unknown ESC command");
-            }
-        } else if (c == 0x1D) {
-            switch (r.byte()) {
-            case '(':
-                if (r.value('k', 'k') >= 0) qr_function(r, out, stored);
-                break;
-            case 'k':
-                barcode(r, out);
-                break;
-            case 'v':
-                raster(r, out);
-                break;
-            case 'h':
-                r.value(1, 255);
-                break;
-            case 'w':
-                r.value(1, 6);
-                break;
-            case 'H':
-                r.value(0, 3);
-                break;
-            case 'V':
-                out.cuts += r.value(0, 1) >= 0;
-                break;
-            default:
-                r.fail("unknown GS command");
-            }
-        } else {
-            r.fail("control byte " + std::to_string(c));
+            continue;
         }
+        if (c >= 0x20 && c != 0x7F) {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (c != 0x1B && c != 0x1D) {
+            r.fail("control byte " + std::to_string(c));
+            break;
+        }
+        const int command = r.byte();
+        bool known = c == 0x1B && command == '@';
+        for (const auto& k : kOneByte)
+            if (k.prefix == c && k.command == command) {
+                known = r.value(k.low, k.high) >= 0;
+                out.cuts += command == 'V';
+            }
+        if (c == 0x1D && command == '(' && r.value('k', 'k') >= 0) {
+            qr_function(r, out, stored);
+            known = true;
+        } else if (c == 0x1D && (command == 'k' || command == 'v')) {
+            command == 'k' ? barcode(r, out) : raster(r, out);
+            known = true;
+        }
+        if (!known) r.fail("unknown command");
     }
     if (!line.empty() && r.error.empty()) r.fail("text without its line feed");
     out.error = r.error;
