@@ -39,7 +39,8 @@ std::vector<Row> rows() {
     payments.payments = "<MP><cMP>01</cMP><vMP>10.00</vMP></MP><MP><cMP>03</cMP><vMP>20.00</vMP>"
                         "</MP><MP><cMP>17</cMP><vMP>10.00</vMP></MP>";
     cnpj.dest = "<CNPJ>11222333000181</CNPJ>";
-    nobody.dest = "";
+    payments.subtotal = "<DescAcrEntr><vAcresSubtot>1.00</vAcresSubtot></DescAcrEntr>";
+    nobody.dest = nobody.notes = "";
     longer.items = cfe_documents::item(3,
                                        "Descrição muito longa de um produto com várias palavras "
                                        "que não cabe numa linha só do papel estreito",
@@ -55,9 +56,11 @@ std::vector<Row> rows() {
             "Total de acrescimos sobre item|+ 0,50", "TOTAL R$|36,47", "desconto sobre item|- 1,00",
             "acrescimo sobre item|+ 0,50"}},
         {"payments", 80, payments, false, false,
-            {"Dinheiro|10,00", "Cartao Credito|20,00", "Pix|10,00", "Troco R$|1,03"}},
+            {"Dinheiro|10,00", "Cartao Credito|20,00", "Pix|10,00", "Troco R$|0,03",
+             "Total bruto de itens|38,97", "Acrescimo sobre subtotal|+ 1,00", "TOTAL R$|39,97"}},
         {"buyer CNPJ", 58, cnpj, false, false, {"11.222.333/0001-81"}},
-        {"no buyer", 80, nobody, false, false, {"TOTAL R$|38,97"}, {"Consumidor"}},
+        {"no buyer", 80, nobody, false, false, {"TOTAL R$|38,97", "(Lei Fed. 12.741/2012) R$|6,85"},
+            {"Consumidor", "Obrigado"}},
         {"long description", 58, longer, false, false, {"TOTAL R$|43,97", "003 789100013 Descricao "
             "muito longa de um produto com varias palavras que nao cabe numa linha so do papel estreito"}},
         {"test condition", 80, test, false, false,
@@ -281,6 +284,9 @@ TEST(ExtratoText, WrapsAndCodePages) {
     EXPECT_EQ(extrato::encode("ELETRÔNICO ção", extrato::CodePage::Cp850),
               "ELETR\xE2NICO \x87\xC6o");
     EXPECT_EQ(extrato::encode("ELETRÔNICO ção", extrato::CodePage::Ascii), "ELETRONICO cao");
+    // The decoder sees a broken byte: an unknown command, bars outside code set C.
+    for (std::string_view broken : {"\x1B@\x1D\x99", "\x1Dk\x49\x04{B\x01\x02", "ab"})
+        EXPECT_NE(decode_escpos(broken).error, "") << broken;
 }
 
 } // namespace
