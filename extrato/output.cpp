@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace extrato {
 
 namespace {
+
+constexpr int kNetworkTimeout = 10; // seconds
 
 struct Fd {
     int fd = -1;
@@ -46,6 +49,10 @@ int connect_to(const std::string& host, const std::string& port, std::string& er
     int fd = -1;
     for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        // A printer that is off or unplugged must not hold the till for minutes:
+        // connect and every write give up after kNetworkTimeout.
+        const timeval limit{kNetworkTimeout, 0};
+        if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             error = std::strerror(errno);
             ::close(fd);
