@@ -167,6 +167,8 @@ TEST_P(Extrato, SymbolsAndLinesReadBack) {
     EXPECT_EQ(print.qr_codes, d.qr_order);
     EXPECT_EQ(print.bars, d.bar_order);
     EXPECT_EQ(print.cuts, 1);
+    EXPECT_TRUE(std::any_of(print.bold_lines.begin(), print.bold_lines.end(),
+                            [](const std::string& l) { return l.starts_with("TOTAL R$ "); }));
     std::string all;
     for (const std::string& l : print.lines) {
         EXPECT_LE(l.size(), static_cast<std::size_t>(row.paper == 80 ? 64 : 42)) << l;
@@ -276,6 +278,8 @@ TEST(ExtratoInput, FormsAndErrors) {
 
 TEST(ExtratoText, WrapsAndCodePages) {
     EXPECT_EQ(extrato::cnpj_text("11222333000182"), "11222333000182"); // invalid: unmasked
+    EXPECT_EQ(extrato::wrap("abcdefghij kl", 4),
+              (std::vector<std::string>{"abcd", "efgh", "ij", "kl"}));
     // A money value is never cut: the label wraps and the value keeps its line end.
     EXPECT_EQ(extrato::label_value("Total de descontos sobre item", "- 1.234.567,89", 24, 4),
               (std::vector<std::string>{"Total de descontos sobre", "item      - 1.234.567,89"}));

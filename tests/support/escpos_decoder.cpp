@@ -89,9 +89,11 @@ EscPosPrint decode_escpos(std::string_view bytes) {
     EscPosPrint out;
     Reader r{bytes, 0, {}};
     std::string line, stored;
+    bool bold = false;
     while (r.at < bytes.size() && r.error.empty()) {
         const int c = r.byte();
         if (c == '\n') {
+            if (bold) out.bold_lines.push_back(line);
             out.lines.push_back(std::move(line));
             line.clear();
             continue;
@@ -108,7 +110,9 @@ EscPosPrint decode_escpos(std::string_view bytes) {
         bool known = c == 0x1B && command == '@';
         for (const auto& k : kOneByte)
             if (k.prefix == c && k.command == command) {
-                known = r.value(k.low, k.high) >= 0;
+                const int v = r.value(k.low, k.high);
+                known = v >= 0;
+                if (command == 'E') bold = v == 1;
                 out.cuts += command == 'V';
             }
         if (c == 0x1D && command == '(' && r.value('k', 'k') >= 0) {

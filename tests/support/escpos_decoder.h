@@ -15,6 +15,7 @@ struct RasterImage {
 
 struct EscPosPrint {
     std::vector<std::string> lines;
+    std::vector<std::string> bold_lines; // those printed in bold (ESC E 1)
     std::vector<std::string> qr_codes;
     std::vector<std::string> bars;
     std::vector<RasterImage> images;
