@@ -122,4 +122,6 @@ if(TARGET satprint)
   install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1 COMPONENT extrato)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/extrato.md DESTINATION ${TORVANE_INSTALL_DOCDIR}
           COMPONENT extrato)
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/extrato DESTINATION ${TORVANE_INSTALL_DOCDIR}
+          COMPONENT extrato)
 endif()
