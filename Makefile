@@ -71,3 +71,10 @@ bench: configure
 soak: configure
 	@cmake --build --preset x64 --target satemu torvane_sat_x64
 	@scripts/soak build/x64 $(or $(SOAK_CALLS),3000)
+
+.PHONY: bench-extrato
+# The extrato's figures: a 50-item sale rendered to ESC/POS and to PNG
+# (bench/extrato_bench.cpp, docs/PERFORMANCE.md).
+bench-extrato: configure
+	@cmake --build --preset x64 --target extrato_bench
+	@build/x64/bench/extrato_bench

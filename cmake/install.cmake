@@ -113,3 +113,15 @@ if(TARGET satemu)
   install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
           COMPONENT emu)
 endif()
+
+# --- satprint, the extrato (x86-64 program, x64 tree only) ----------------------
+# Installed with the tree; not part of the Debian packages yet.
+if(TARGET satprint)
+  install(TARGETS satprint RUNTIME DESTINATION bin COMPONENT extrato)
+  torvane_man_page(satprint.1 _torvane_man)
+  install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1 COMPONENT extrato)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/extrato.md DESTINATION ${TORVANE_INSTALL_DOCDIR}
+          COMPONENT extrato)
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/extrato DESTINATION ${TORVANE_INSTALL_DOCDIR}
+          COMPONENT extrato)
+endif()
