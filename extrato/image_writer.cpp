@@ -33,7 +33,9 @@ struct Page {
         case Block::Text:
             return b.condensed ? kCondensedLine : kNormalLine;
         case Block::Bars:
-            return p.bar_height;
+            // A white gap under every bar, so that a reader never takes the two
+            // halves of the key for one symbol.
+            return p.bar_height + kGap;
         case Block::Qr:
             return kGap * 2 + (matrix(b.text).width + 2 * kQuietModules) * p.qr_module;
         case Block::Feed:
