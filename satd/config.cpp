@@ -135,15 +135,7 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
     if (c.tls_certificate.empty() != c.tls_key.empty())
         errors.push_back("[server] tls_certificate and tls_key go together");
     c.origins = words(r.text("server", "origins"));
-    if (c.origins.empty()) {
-        // Without a list, the origins of the listen addresses that a browser can name.
-        const char* scheme = c.tls_certificate.empty() ? "http://" : "https://";
-        for (const Listen& l : c.listen) {
-            if (l.host == "0.0.0.0" || l.host == "::") continue;
-            const std::string host = l.host.find(':') != l.host.npos ? "[" + l.host + "]" : l.host;
-            c.origins.push_back(scheme + host + ":" + std::to_string(l.port));
-        }
-    }
+    c.origins_configured = !c.origins.empty();
     c.max_body = static_cast<size_t>(r.number("server", "max_body", 1024, 1L << 30));
     c.max_header = static_cast<size_t>(r.number("server", "max_header", 1024, 1 << 20));
     c.read_timeout = static_cast<int>(r.number("server", "read_timeout", 1, 3600));

@@ -24,6 +24,7 @@ struct Config {
     std::string tls_certificate; // both set: HTTPS
     std::string tls_key;
     std::vector<std::string> origins; // satd's own origins, "http://host:port"
+    bool origins_configured = false;  // else those of the listen addresses, once bound
     size_t max_body = 0;              // bytes
     size_t max_header = 0;            // bytes of the request line and headers together
     int read_timeout = 0;             // seconds a client may take to send a request

@@ -128,6 +128,15 @@ std::unique_ptr<httplib::Server> make_server(const Config& c, Hub& hub) {
     return s;
 }
 
+// Without an origins list, satd's own origins are those of its listen addresses
+// that a browser can name (a wildcard address has none).
+void own_origins(Config& c, const std::string& host, int port) {
+    if (c.origins_configured || host == "0.0.0.0" || host == "::") return;
+    const char* scheme = c.tls_certificate.empty() ? "http://" : "https://";
+    const bool v6 = host.find(':') != std::string::npos;
+    c.origins.push_back(scheme + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -155,7 +164,7 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<std::string> errors;
-    const Config config = load_config(config_path, errors);
+    Config config = load_config(config_path, errors);
     for (const std::string& e : errors)
         std::fprintf(stderr, "satd: %s: %s\n", config_path.c_str(), e.c_str());
     if (check) {
@@ -212,6 +221,7 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "satd: listening on %s:%d%s\n", l.host.c_str(), port,
                      config.base_path.c_str());
+        own_origins(config, l.host, port);
         servers.push_back(std::move(s));
     }
     std::vector<std::thread> threads;
