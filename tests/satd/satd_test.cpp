@@ -388,7 +388,7 @@ TEST_F(SatdTest, KilledDuringASaleTheRetryGetsTheIssuedReceipt) {
 // One call on the device at a time: a call whose turn does not come in time gets the
 // busy answer, and SIGTERM lets the call on the device finish.
 TEST_F(SatdTest, BusyAnswerAfterTheWaitAndAGracefulStop) {
-    device({"--fault", "1*05:delay:1800"});
+    device({"--fault", "1*05:delay:2500"}, 2, 5);
     start("\n[deadlines]\nconsultarsat = 1\n");
     std::thread slow([&] {
         EXPECT_EQ(split_fields(call("consultarsat", {{"numero_caixa", "1"}}).retorno())[1],
