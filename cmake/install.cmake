@@ -113,3 +113,23 @@ if(TARGET satemu)
   install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man1
           COMPONENT emu)
 endif()
+
+# --- satd (x86-64 service, x64 tree only) ---------------------------------------
+#   sbin/satd, lib/systemd/system/satd.service, share/man/man8/satd.8,
+#   share/doc/torvane-sat/satd.md and satd.ini.example, /etc/torvane-sat/satd.ini
+if(TARGET satd)
+  install(TARGETS satd RUNTIME DESTINATION sbin COMPONENT satd)
+  torvane_man_page(satd.8 _torvane_man)
+  install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man8 COMPONENT satd)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/satd.md ${CMAKE_SOURCE_DIR}/docs/satd.ini.example
+          DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT satd)
+  install(FILES ${CMAKE_SOURCE_DIR}/satd/satd.ini DESTINATION /etc/torvane-sat COMPONENT satd)
+  # The unit names the installed program, whose folder is known at install time only.
+  install(CODE "
+    file(READ \"${CMAKE_SOURCE_DIR}/satd/satd.service.in\" _unit)
+    string(REPLACE \"@SBINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/sbin\" _unit \"\${_unit}\")
+    file(WRITE \"${CMAKE_BINARY_DIR}/satd.service\" \"\${_unit}\")
+    file(INSTALL \"${CMAKE_BINARY_DIR}/satd.service\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+  " COMPONENT satd)
+endif()
