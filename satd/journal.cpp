@@ -113,16 +113,23 @@ bool Journal::open(const std::string& path, std::string& why, bool read_only) {
 
 int Journal::next_session(int caixa) {
     std::lock_guard<std::mutex> hold(mutex_);
-    long long last = 0;
-    {
+    Counter& c = counters_[caixa];
+    if (!c.loaded) {
         Statement s(db_, "SELECT last FROM sessions WHERE checkout = ?");
-        if (s.bind(1, caixa).step()) last = s.integer(0);
+        if (s.bind(1, caixa).step()) c.last = static_cast<int>(s.integer(0));
+        c.loaded = true;
     }
-    const long long next = last % 999 + 1;
-    Statement s(db_, "INSERT INTO sessions (checkout, last) VALUES (?, ?) "
-                     "ON CONFLICT (checkout) DO UPDATE SET last = excluded.last");
-    s.bind(1, caixa).bind(2, next).run();
-    return static_cast<int>(caixa * 1000 + next);
+    // The stored number is the end of a block handed out from memory: one disk
+    // write per kSessionBlock calls, and a restart goes on after the block.
+    if (c.left == 0) {
+        Statement s(db_, "INSERT INTO sessions (checkout, last) VALUES (?, ?) "
+                         "ON CONFLICT (checkout) DO UPDATE SET last = excluded.last");
+        s.bind(1, caixa).bind(2, (c.last + kSessionBlock - 1) % 999 + 1).run();
+        c.left = kSessionBlock;
+    }
+    c.last = c.last % 999 + 1;
+    --c.left;
+    return caixa * 1000 + c.last;
 }
 
 long long Journal::begin(const Entry& e) {

@@ -5,6 +5,7 @@
 // so after a crash the rows still running name the sessions to ask the device about.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,8 +38,10 @@ class Journal {
     // Opens (creating it and its tables when missing); false with the reason in `why`.
     bool open(const std::string& path, std::string& why, bool read_only = false);
 
-    // The checkout's next session number: caixa * 1000 + 1..999, in turn, stored
-    // before it is handed out so that a restart never repeats a recent one.
+    // The checkout's next session number: caixa * 1000 + 1..999, in turn. Numbers
+    // are reserved on disk in blocks before they are handed out, so a restart
+    // never repeats one of the last 999 - kSessionBlock of the checkout, far more
+    // than the 100 sessions a device remembers.
     int next_session(int caixa);
 
     long long begin(const Entry& e); // a new running row; its id
@@ -54,6 +57,13 @@ class Journal {
 
   private:
     bool exec(const char* sql);
+    static constexpr int kSessionBlock = 100;
+    struct Counter {
+        int last = 0; // the number handed out last, 1..999; 0: none yet
+        int left = 0; // of the block reserved on disk
+        bool loaded = false;
+    };
+    std::map<int, Counter> counters_;
     sqlite3* db_ = nullptr;
     std::mutex mutex_;
 };
