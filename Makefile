@@ -71,3 +71,9 @@ bench: configure
 soak: configure
 	@cmake --build --preset x64 --target satemu torvane_sat_x64
 	@scripts/soak build/x64 $(or $(SOAK_CALLS),3000)
+
+.PHONY: bench-satd
+# Figure 9 of docs/PERFORMANCE.md: satd in front of satemu against direct library calls.
+bench-satd: configure
+	@cmake --build --preset x64 --target satdbench
+	@build/x64/bench/satdbench

@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include "functions.h"
 #include "ini.h"
 
 #include <cstdlib>
@@ -148,6 +149,10 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
     c.attempts = static_cast<int>(r.number("device", "attempts", 0, 99));
     c.wait = static_cast<int>(r.number("device", "wait", 1, 3600));
     for (const auto& [name, value] : seen.deadlines) {
+        if (!find_function(name)) {
+            errors.push_back("[deadlines] " + name + ": not a function name");
+            continue;
+        }
         char* end = nullptr;
         const long v = std::strtol(value.c_str(), &end, 10);
         if (value.empty() || *end || v < 1 || v > 3600)
