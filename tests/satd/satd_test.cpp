@@ -315,6 +315,7 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
         {post("consultarsat", "numero_caixa=1000"), 400},
         {post("consultarsat", "numero_caixa=-1"), 400},
         {post("consultarsat", "numero_caixa=1", "numero_caixa: 2\r\n"), 400},
+        {post("consultarsat", "", "numero_caixa: 2\r\n"), 200},
         {post("consultarsat", "numero_caixa=1&numero_caixa=1"), 400},
         {post("consultarsat", "numero_caixa=%1"), 400},
         {post("enviardadosvenda", "numero_caixa=1"), 400},
@@ -326,6 +327,7 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
         {post("ativarsat", "numero_caixa=1&tipo_certificado=9&cnpj=1&codigo_uf=35"), 400},
         {post("trocarcodigodeativacao", "numero_caixa=1&novo_codigo_ativacao=abcdef&opcao=2"), 400},
         {post("consultarsat", "numero_caixa=1", "Idempotency-Key: \x01\r\n"), 400},
+        {post("trocarcodigodeativacao", "numero_caixa=1&novo_codigo_ativacao=abc&opcao=1"), 400},
         {"BROKEN\r\n\r\n", 400},
     };
     for (const Row& r : rows) {
@@ -382,7 +384,46 @@ TEST_F(SatdTest, KilledDuringASaleTheRetryGetsTheIssuedReceipt) {
     EXPECT_EQ(f[0], "004001");
     EXPECT_EQ(f[1], "06000");
     EXPECT_EQ(emu->issued(), 1);
-    EXPECT_EQ(emu->codes(), "03 08"); // one sale, one session query at the start
+    EXPECT_EQ(emu->codes(), "03 08");  // one sale, one session query at the start
+    EXPECT_EQ(emu->codes(4001), "03"); // the restart draws no number used before it
+    const testsupport::Run journal =
+        run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/");
+    EXPECT_NE(journal.out.find("004    EnviarDadosVenda             004001  06000  " + f[8]),
+              std::string::npos)
+        << journal.out;
+}
+
+// A sale whose answer the library gave up on (busy): the retry with the key gets
+// the receipt the device had issued, from the device's memory of the session.
+TEST_F(SatdTest, RetryAfterABusyAnswerGetsTheIssuedReceipt) {
+    device({"--fault", "1*03:drop"}, 1, 2);
+    start();
+    const std::string body = form({{"numero_caixa", "5"}, {"dados_venda", sale_document()}});
+    const std::string key = "Idempotency-Key: venda-44\r\n";
+    EXPECT_EQ(split_fields(http(port, post("enviardadosvenda", body, key)).retorno())[1], "06098");
+    const auto f = split_fields(http(port, post("enviardadosvenda", body, key)).retorno());
+    EXPECT_EQ(f[0] + " " + f[1], "005001 06000");
+    EXPECT_EQ(emu->issued(), 1);
+}
+
+// Configurations that satd --check-config refuses.
+TEST(SatdConfig, MistakesAreRefused) {
+    const std::string dir = make_temp_dir("satdcfg");
+    for (const auto& [text, status] : std::vector<std::pair<std::string, int>>{
+             {"[server]\nlisten = 127.0.0.1:8080, [::1]:8080\n[deadlines]\nativarsat = 600\n", 0},
+             {"[server]\nlisten = 127.0.0.1\n", 1},
+             {"[server]\nlisten = 127.0.0.1:65536\n", 1},
+             {"[server]\nlistem = 127.0.0.1:8080\n", 1},
+             {"[access]\ncheckouts = 10.0.0.0/8, banana\n", 1},
+             {"[access]\nadmin = ::1/129\n", 1},
+             {"[deadlines]\nconsultarsat = 0\n", 1},
+             {"[deadlines]\nnada = 5\n", 1},
+             {"[device]\nwait = 99999\n", 1},
+         }) {
+        ASSERT_TRUE(write_file(dir + "/satd.ini", text));
+        EXPECT_EQ(run_program({SATD_PATH, "--check-config", dir + "/satd.ini"}, dir).status, status)
+            << text;
+    }
 }
 
 // One call on the device at a time: a call whose turn does not come in time gets the
