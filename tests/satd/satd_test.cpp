@@ -317,7 +317,7 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
         {post("consultarsat", "numero_caixa=1", "numero_caixa: 2\r\n"), 400},
         {post("consultarsat", "", "numero_caixa: 2\r\n"), 200},
         {post("consultarsat", "numero_caixa=1&numero_caixa=1"), 400},
-        {post("consultarsat", "numero_caixa=%1"), 400},
+        {post("consultarsat", "numero_caixa=1%2"), 400},
         {post("enviardadosvenda", "numero_caixa=1"), 400},
         {post("enviardadosvenda", sale + "%FF%FE"), 400},
         {post("enviardadosvenda", sale + "a%7Cb"), 400},
