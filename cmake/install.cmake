@@ -123,7 +123,9 @@ if(TARGET satd)
   install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man8 COMPONENT satd)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/satd.md ${CMAKE_SOURCE_DIR}/docs/satd.ini.example
           DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT satd)
-  install(FILES ${CMAKE_SOURCE_DIR}/satd/satd.ini DESTINATION /etc/torvane-sat COMPONENT satd)
+  # It holds the activation code: root's only (the unit hands it to satd).
+  install(FILES ${CMAKE_SOURCE_DIR}/satd/satd.ini DESTINATION /etc/torvane-sat
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ COMPONENT satd)
   # The unit names the installed program, whose folder is known at install time only.
   install(CODE "
     file(READ \"${CMAKE_SOURCE_DIR}/satd/satd.service.in\" _unit)
