@@ -24,31 +24,6 @@ const Function* by_funcao(const std::string& funcao) {
     return nullptr;
 }
 
-int hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool percent_decode(const std::string& in, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == '+') {
-            out += ' ';
-        } else if (in[i] == '%') {
-            if (i + 2 >= in.size()) return false;
-            const int hi = hex(in[i + 1]), lo = hex(in[i + 2]);
-            if (hi < 0 || lo < 0) return false;
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += in[i];
-        }
-    }
-    return true;
-}
-
 std::string digest_of(const Function& f, int caixa, const Fields& fields) {
     std::string text = std::string(f.funcao) + '\n' + std::to_string(caixa) + '\n';
     for (const Field& field : f.fields) {
@@ -88,26 +63,6 @@ long since(Clock::time_point start) {
 Reply error_reply(int status, const std::string& erro) {
     nlohmann::json j{{"erro", erro}};
     return {status, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
-}
-
-bool decode_form(const std::string& body, Fields& out, std::string& why) {
-    size_t start = 0;
-    while (start <= body.size()) {
-        size_t end = body.find('&', start);
-        if (end == std::string::npos) end = body.size();
-        const std::string piece = body.substr(start, end - start);
-        start = end + 1;
-        if (piece.empty()) continue;
-        const size_t eq = piece.find('=');
-        std::string name, value;
-        if (!percent_decode(piece.substr(0, eq), name) ||
-            (eq != std::string::npos && !percent_decode(piece.substr(eq + 1), value)))
-            return why = "bad %-escape in the body", false;
-        if (!valid_utf8(name) || !valid_utf8(value))
-            return why = "field " + name + ": not UTF-8", false;
-        if (!out.emplace(name, value).second) return why = "field " + name + ": repeated", false;
-    }
-    return true;
 }
 
 Hub::Hub(const Config& config, Journal& journal, Device& device)

@@ -12,6 +12,7 @@
 
 #include "config.h"
 #include "device.h"
+#include "form.h"
 #include "functions.h"
 #include "journal.h"
 
@@ -29,9 +30,6 @@ struct Reply {
 };
 
 Reply error_reply(int status, const std::string& erro);
-// The form fields of an application/x-www-form-urlencoded body; false and the
-// reason in `why` for a bad escape, a repeated field or text that is not UTF-8.
-bool decode_form(const std::string& body, Fields& out, std::string& why);
 
 class Hub {
   public:
