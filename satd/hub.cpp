@@ -53,6 +53,14 @@ std::string header(const Request& r, const char* name) {
     return it == r.headers.end() ? std::string() : it->second;
 }
 
+// A client's text in a log line: one line, not too long.
+std::string printable(const std::string& text) {
+    std::string out = text.substr(0, 200);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = '?';
+    return out;
+}
+
 long since(Clock::time_point start) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
@@ -82,6 +90,16 @@ bool Hub::allowed(const Function& f, const Request& r) const {
 }
 
 Reply Hub::handle(const Request& r) {
+    Reply reply = refuse_or_call(r);
+    // Refusals never reach the device; their line names the client instead.
+    if (reply.status != 200)
+        std::fprintf(stderr, "satd: %s %s %s: HTTP %d %s\n", r.remote.c_str(),
+                     printable(r.method).c_str(), printable(r.path).c_str(), reply.status,
+                     printable(reply.body).c_str());
+    return reply;
+}
+
+Reply Hub::refuse_or_call(const Request& r) {
     const std::string prefix = config_.base_path + "/";
     const std::string name = r.path.rfind(prefix, 0) == 0 ? r.path.substr(prefix.size()) : "";
     const Function* f = find_function(name);

@@ -46,6 +46,7 @@ class Hub {
         bool done = false;
         Reply reply;
     };
+    Reply refuse_or_call(const Request& r);
     Reply call(const Function& f, int caixa, const Fields& fields, const std::string& key,
                const std::string& digest);
     Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
