@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,15 +116,17 @@ class SatdTest : public ::testing::Test {
                   "\n[journal]\ndatabase = " + halvex + "/satd.db\n";
         ASSERT_TRUE(write_file(halvex + "/satd.ini", ini));
         err = halvex + "/satd.err." + std::to_string(++runs);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT, 0644);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
         const std::string cfg = halvex + "/satd.ini";
-        char* argv[] = {const_cast<char*>(SATD_PATH), const_cast<char*>("--config"),
-                        const_cast<char*>(cfg.c_str()), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, SATD_PATH, &fa, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&fa);
+        pid = fork();
+        if (pid == 0) {
+            // satd goes with the test, also when the test is killed.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int out = open(err.c_str(), O_WRONLY | O_CREAT, 0644);
+            dup2(out, 2);
+            dup2(open("/dev/null", O_WRONLY), 1);
+            execl(SATD_PATH, SATD_PATH, "--config", cfg.c_str(), nullptr);
+            _exit(127);
+        }
         for (int i = 0; i < 300 && port == 0; ++i) {
             const std::string text = read_file(err);
             const auto at = text.find("listening on 127.0.0.1:");
@@ -136,7 +138,13 @@ class SatdTest : public ::testing::Test {
     int stop(int sig) {
         kill(pid, sig);
         int status = 0;
-        waitpid(pid, &status, 0);
+        for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (waitpid(pid, &status, WNOHANG) == 0) { // still there after 20 s
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            status = -1;
+        }
         pid = -1;
         port = 0;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
