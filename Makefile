@@ -78,3 +78,8 @@ soak: configure
 bench-extrato: configure
 	@cmake --build --preset x64 --target extrato_bench
 	@build/x64/bench/extrato_bench
+.PHONY: bench-satd
+# Figure 9 of docs/PERFORMANCE.md: satd in front of satemu against direct library calls.
+bench-satd: configure
+	@cmake --build --preset x64 --target satdbench
+	@build/x64/bench/satdbench

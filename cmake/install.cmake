@@ -125,3 +125,24 @@ if(TARGET satprint)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/extrato DESTINATION ${TORVANE_INSTALL_DOCDIR}
           COMPONENT extrato)
 endif()
+# --- satd (x86-64 service, x64 tree only) ---------------------------------------
+#   sbin/satd, lib/systemd/system/satd.service, share/man/man8/satd.8,
+#   share/doc/torvane-sat/satd.md and satd.ini.example, /etc/torvane-sat/satd.ini
+if(TARGET satd)
+  install(TARGETS satd RUNTIME DESTINATION sbin COMPONENT satd)
+  torvane_man_page(satd.8 _torvane_man)
+  install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man8 COMPONENT satd)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/satd.md ${CMAKE_SOURCE_DIR}/docs/satd.ini.example
+          DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT satd)
+  # It holds the activation code: root's only (the unit hands it to satd).
+  install(FILES ${CMAKE_SOURCE_DIR}/satd/satd.ini DESTINATION /etc/torvane-sat
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ COMPONENT satd)
+  # The unit names the installed program, whose folder is known at install time only.
+  install(CODE "
+    file(READ \"${CMAKE_SOURCE_DIR}/satd/satd.service.in\" _unit)
+    string(REPLACE \"@SBINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/sbin\" _unit \"\${_unit}\")
+    file(WRITE \"${CMAKE_BINARY_DIR}/satd.service\" \"\${_unit}\")
+    file(INSTALL \"${CMAKE_BINARY_DIR}/satd.service\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+  " COMPONENT satd)
+endif()

@@ -65,6 +65,17 @@ else()
   set(CPACK_DEBIAN_EMU_PACKAGE_NAME "satemu")
   set(CPACK_DEBIAN_EMU_PACKAGE_SECTION "devel")
   set(CPACK_COMPONENT_EMU_DESCRIPTION "SAT fiscal device emulator on a pseudo-terminal\nsatemu behaves like a SAT device behind a terminal node, with scripted faults\n(lost, busy, slow or broken answers), for tests and development without a device.")
+  # satd: the hub service. Its library comes from libtorvane-sat-x64, which
+  # dpkg-shlibdeps cannot know while the packages are being made.
+  if(TARGET satd)
+    list(APPEND CPACK_COMPONENTS_ALL satd)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/lib")
+    set(CPACK_DEBIAN_SATD_PACKAGE_NAME "satd")
+    set(CPACK_DEBIAN_SATD_PACKAGE_SECTION "net")
+    set(CPACK_DEBIAN_SATD_PACKAGE_DEPENDS "libtorvane-sat-x64 (= ${_torvane_version})")
+    set(CPACK_DEBIAN_SATD_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/satd-conffiles/conffiles")
+    set(CPACK_COMPONENT_SATD_DESCRIPTION "one SAT fiscal device for every checkout of a shop\nsatd serves the hub HTTP API of point-of-sale programs in front of the SAT\ndevice: fair turns, a durable journal of sales and retries that never issue twice.")
+  endif()
 endif()
 
 include(CPack)

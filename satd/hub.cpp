@@ -1,0 +1,311 @@
+#include "hub.h"
+
+#include <nlohmann/json.hpp>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace satd {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool is_busy(const std::string& code) {
+    return code.size() == 5 && code.ends_with("098");
+}
+
+const Function* by_funcao(const std::string& funcao) {
+    for (const Function& f : functions())
+        if (funcao == f.funcao) return &f;
+    return nullptr;
+}
+
+std::string digest_of(const Function& f, int caixa, const Fields& fields) {
+    std::string text = std::string(f.funcao) + '\n' + std::to_string(caixa) + '\n';
+    for (const Field& field : f.fields) {
+        const auto it = fields.find(field.name);
+        const std::string v = it == fields.end() ? "" : it->second;
+        text += std::string(field.name) + '=' + std::to_string(v.size()) + ':' + v + '\n';
+    }
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(text.data(), text.size(), md, &size, EVP_sha256(), nullptr);
+    std::string out;
+    char two[3];
+    for (unsigned int i = 0; i < size; ++i) {
+        std::snprintf(two, sizeof two, "%02x", md[i]);
+        out += two;
+    }
+    return out;
+}
+
+// Compares without stopping at the first difference, so the time says nothing.
+bool same_secret(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string header(const Request& r, const char* name) {
+    const auto it = r.headers.find(name);
+    return it == r.headers.end() ? std::string() : it->second;
+}
+
+// A client's text in a log line: one line, not too long.
+std::string printable(const std::string& text) {
+    std::string out = text.substr(0, 200);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = '?';
+    return out;
+}
+
+long since(Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+} // namespace
+
+Reply error_reply(int status, const std::string& erro) {
+    nlohmann::json j{{"erro", erro}};
+    return {status, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+}
+
+Hub::Hub(const Config& config, Journal& journal, Device& device)
+    : config_(config), journal_(journal), device_(device) {
+    // A code changed through satd is kept in the journal and wins over the file's.
+    code_ = journal_.setting("activation_code");
+    if (code_.empty()) code_ = config_.activation_code;
+}
+
+bool Hub::allowed(const Function& f, const Request& r) const {
+    const std::string auth = header(r, "authorization");
+    auto token_ok = [&](const std::string& token) {
+        return token.empty() || same_secret(auth, "Bearer " + token);
+    };
+    if (config_.admin.contains(r.remote) && token_ok(config_.admin_token)) return true;
+    return f.checkout && config_.checkouts.contains(r.remote) && token_ok(config_.checkouts_token);
+}
+
+Reply Hub::handle(const Request& r) {
+    Reply reply = refuse_or_call(r);
+    // Refusals never reach the device; their line names the client instead.
+    if (reply.status != 200)
+        std::fprintf(stderr, "satd: %s %s %s: HTTP %d %s\n", r.remote.c_str(),
+                     printable(r.method).c_str(), printable(r.path).c_str(), reply.status,
+                     printable(reply.body).c_str());
+    return reply;
+}
+
+Reply Hub::refuse_or_call(const Request& r) {
+    const std::string prefix = config_.base_path + "/";
+    const std::string name = r.path.rfind(prefix, 0) == 0 ? r.path.substr(prefix.size()) : "";
+    const Function* f = find_function(name);
+    if (!f) return error_reply(404, "unknown function: " + r.path);
+    if (r.method != "POST") return error_reply(405, "only POST is allowed");
+    if (r.headers.count("origin")) {
+        const std::string origin = header(r, "origin");
+        bool own = false;
+        for (const std::string& o : config_.origins)
+            own = own || o == origin;
+        if (!own) return error_reply(403, "cross-site request refused: Origin " + origin);
+    }
+    if (!allowed(*f, r)) return error_reply(403, "not allowed from " + r.remote);
+    size_t header_bytes = 0;
+    for (const auto& [k, v] : r.headers)
+        header_bytes += k.size() + v.size() + 4;
+    if (header_bytes > config_.max_header) return error_reply(413, "headers too large");
+
+    std::string type = header(r, "content-type");
+    type = type.substr(0, type.find(';'));
+    while (!type.empty() && type.back() == ' ')
+        type.pop_back();
+    for (char& c : type)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if ((!r.body.empty() || !type.empty()) && type != "application/x-www-form-urlencoded")
+        return error_reply(415, "Content-Type must be application/x-www-form-urlencoded");
+    Fields fields;
+    std::string why;
+    if (!decode_form(r.body, fields, why)) return error_reply(400, why);
+
+    std::string caixa_text = fields.count("numero_caixa") ? fields["numero_caixa"] : "";
+    if (r.headers.count("numero_caixa")) {
+        const std::string h = header(r, "numero_caixa");
+        if (!caixa_text.empty() && caixa_text != h)
+            return error_reply(400, "numero_caixa: header and field differ");
+        caixa_text = h;
+    }
+    if (caixa_text.empty()) return error_reply(400, "numero_caixa: missing");
+    if (!valid(Shape::Session, caixa_text) || caixa_text.size() > 3)
+        return error_reply(400, "numero_caixa: not a number from 0 to 999: " + caixa_text);
+    const int caixa = std::atoi(caixa_text.c_str());
+
+    for (const Field& field : f->fields) {
+        const auto it = fields.find(field.name);
+        if (it == fields.end()) {
+            if (field.optional) continue;
+            return error_reply(400, std::string(field.name) + ": missing");
+        }
+        if (!valid(field.shape, it->second))
+            return error_reply(400, std::string(field.name) + ": invalid value");
+    }
+    if (std::string(f->name) == "trocarcodigodeativacao" && fields["opcao"] == "2" &&
+        !fields.count("codigo_emergencia"))
+        return error_reply(400, "codigo_emergencia: missing (opcao 2)");
+
+    const std::string key = header(r, "idempotency-key");
+    if (r.headers.count("idempotency-key")) {
+        bool ok = !key.empty() && key.size() <= 200;
+        for (const char c : key)
+            ok = ok && c > ' ' && c <= '~';
+        if (!ok) return error_reply(400, "Idempotency-Key: 1 to 200 printable characters");
+    }
+    if (code_.empty() && std::string(f->name) != "consultarsat")
+        return error_reply(503, "no activation code configured");
+    return call(*f, caixa, fields, key, digest_of(*f, caixa, fields));
+}
+
+Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::string& key,
+                const std::string& digest) {
+    if (key.empty()) {
+        if (f.fiscal) return run_journaled(f, caixa, fields, key, digest);
+        return answer(f, device_call(f, caixa, journal_.next_session(caixa), fields));
+    }
+    // A repeat of a call still running waits for it and gets its answer.
+    const auto id = std::make_pair(caixa, key);
+    std::unique_lock<std::mutex> hold(pending_mutex_);
+    if (const auto it = pending_.find(id); it != pending_.end()) {
+        const auto p = it->second;
+        if (p->digest != digest)
+            return error_reply(422, "Idempotency-Key already used for another request");
+        pending_done_.wait(hold, [&] { return p->done; });
+        return p->reply;
+    }
+    auto p = std::make_shared<Pending>();
+    p->digest = digest;
+    pending_[id] = p;
+    hold.unlock();
+    Reply reply = run_journaled(f, caixa, fields, key, digest);
+    hold.lock();
+    p->reply = reply;
+    p->done = true;
+    pending_.erase(id);
+    pending_done_.notify_all();
+    return reply;
+}
+
+Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
+                         const std::string& digest) {
+    const std::optional<Entry> row = key.empty() ? std::nullopt : journal_.find(caixa, key);
+    long long id = 0;
+    int session = 0;
+    if (row) {
+        if (row->digest != digest)
+            return error_reply(422, "Idempotency-Key already used for another request");
+        if (!row->running && !row->answer.empty() && !is_busy(row->code))
+            return answer(f, row->answer);
+        // Running at a crash, answered busy, or found absent from the device: a sale
+        // or cancellation may still have been issued, so the device is asked first.
+        if (f.fiscal) {
+            const auto stored = ask_device(*row);
+            if (!stored) return answer(f, busy_answer(f, row->sessao));
+            if (!stored->empty()) {
+                journal_.finish(row->id, *stored, row->ms);
+                return answer(f, *stored);
+            }
+        }
+        id = row->id;
+        session = journal_.next_session(caixa);
+        journal_.restart(id, session);
+    } else {
+        session = journal_.next_session(caixa);
+        Entry e;
+        e.caixa = caixa;
+        e.sessao = session;
+        e.funcao = f.funcao;
+        e.key = key;
+        e.digest = digest;
+        id = journal_.begin(e);
+        if (!id) return error_reply(500, "the journal cannot be written");
+    }
+    const auto start = Clock::now();
+    const std::string text = device_call(f, caixa, session, fields);
+    journal_.finish(id, text, since(start));
+    return answer(f, text);
+}
+
+std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
+    const auto it = config_.waits.find(f.name);
+    const int wait = it != config_.waits.end() ? it->second : config_.wait;
+    const auto start = Clock::now();
+    const auto out = device_.run(caixa, std::chrono::seconds(wait), [&] {
+        std::string code;
+        {
+            std::lock_guard<std::mutex> hold(code_mutex_);
+            code = code_;
+        }
+        std::string text = f.call(session, code, fields);
+        // The new code is kept durably before anyone learns that it changed.
+        if (std::string(f.name) == "trocarcodigodeativacao" && answer_field(text, 1) == "18000") {
+            const std::string novo = fields.at("novo_codigo_ativacao");
+            if (!journal_.set_setting("activation_code", novo))
+                std::fprintf(stderr, "satd: the new activation code could not be stored\n");
+            std::lock_guard<std::mutex> hold(code_mutex_);
+            code_ = novo;
+        }
+        return text;
+    });
+    const std::string text = out ? *out : busy_answer(f, session);
+    log(caixa, f, session, answer_field(text, 1), since(start));
+    return text;
+}
+
+std::optional<std::string> Hub::ask_device(const Entry& e) {
+    const Function* query = find_function("consultarnumerosessao");
+    const Function* asked = by_funcao(e.funcao);
+    const std::string text = device_call(*query, e.caixa, journal_.next_session(e.caixa),
+                                         {{"numero_sessao", std::to_string(e.sessao)}});
+    const std::string code = answer_field(text, 1);
+    if (code == "11003") return std::string();
+    if (asked && std::atoi(answer_field(text, 0).c_str()) == e.sessao &&
+        code.rfind(asked->family, 0) == 0 && !is_busy(code))
+        return text;
+    return std::nullopt;
+}
+
+void Hub::recover() {
+    for (const Entry& e : journal_.running()) {
+        const Function* f = by_funcao(e.funcao);
+        if (!f || !f->fiscal) {
+            journal_.finish(e.id, "", 0);
+            continue;
+        }
+        const auto stored = ask_device(e);
+        if (!stored) {
+            std::fprintf(stderr,
+                         "satd: caixa %03d %s sessao %06d: still unknown, the device did not say\n",
+                         e.caixa, e.funcao.c_str(), e.sessao);
+            continue;
+        }
+        journal_.finish(e.id, *stored, e.ms);
+        std::fprintf(
+            stderr, "satd: caixa %03d %s sessao %06d: %s\n", e.caixa, e.funcao.c_str(), e.sessao,
+            stored->empty()
+                ? "never reached the device"
+                : ("recorded from the device, codigo " + answer_field(*stored, 1)).c_str());
+    }
+}
+
+Reply Hub::answer(const Function& f, const std::string& text) {
+    nlohmann::json j{{"funcao", f.funcao}, {"retorno", text}};
+    return {200, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+}
+
+void Hub::log(int caixa, const Function& f, int session, const std::string& code, long ms) {
+    std::fprintf(stderr, "satd: caixa %03d %s sessao %06d codigo %s %ld ms\n", caixa, f.funcao,
+                 session, code.empty() ? "-" : code.c_str(), ms);
+}
+
+} // namespace satd

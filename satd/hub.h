@@ -1,0 +1,72 @@
+// The hub API without the HTTP server: one request in, one status and JSON body
+// out. Access control, form decoding and field checks, session numbers, the
+// journal and Idempotency-Key, and the call through the device worker.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "config.h"
+#include "device.h"
+#include "form.h"
+#include "functions.h"
+#include "journal.h"
+
+namespace satd {
+
+struct Request {
+    std::string method, path, remote, body;
+    // Headers by their lower-case name; a missing header is absent from the map.
+    std::map<std::string, std::string> headers;
+};
+
+struct Reply {
+    int status = 200;
+    std::string body; // JSON
+};
+
+Reply error_reply(int status, const std::string& erro);
+
+class Hub {
+  public:
+    Hub(const Config& config, Journal& journal, Device& device);
+
+    Reply handle(const Request& request);
+    // Asks the device about the sales and cancellations that a crash left running.
+    void recover();
+    const std::string& activation_code() const { return code_; }
+
+  private:
+    struct Pending {
+        std::string digest;
+        bool done = false;
+        Reply reply;
+    };
+    Reply refuse_or_call(const Request& r);
+    Reply call(const Function& f, int caixa, const Fields& fields, const std::string& key,
+               const std::string& digest);
+    Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
+                        const std::string& digest);
+    std::string device_call(const Function& f, int caixa, int session, const Fields& fields);
+    // The stored answer of `e`'s session when the device has one; "" when it has none
+    // (11003); nullopt when it could not say.
+    std::optional<std::string> ask_device(const Entry& e);
+    Reply answer(const Function& f, const std::string& text);
+    bool allowed(const Function& f, const Request& r) const;
+    void log(int caixa, const Function& f, int session, const std::string& code, long ms);
+
+    const Config& config_;
+    Journal& journal_;
+    Device& device_;
+    std::string code_; // activation code
+    std::mutex code_mutex_;
+    std::mutex pending_mutex_;
+    std::condition_variable pending_done_;
+    std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
+};
+
+} // namespace satd
