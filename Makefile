@@ -42,6 +42,7 @@ package: build
 	@mv build/packages/x64/*.deb build/packages/x86/*.deb build/packages/
 	@rm -rf build/packages/x64 build/packages/x86
 	@scripts/package-test build/packages
+	@scripts/unit-boot-test build/packages || [ $$? -eq 77 ]
 
 # Installs both trees under PREFIX (default /usr/local); DESTDIR is honoured.
 PREFIX ?= /usr/local
