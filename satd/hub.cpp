@@ -169,6 +169,9 @@ Reply Hub::refuse_or_call(const Request& r) {
 
 Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::string& key,
                 const std::string& digest) {
+    // The outcome of a call cut short by a crash is learnt before any new call, while
+    // the device still remembers that session.
+    if (has_orphans_) settle_orphans();
     if (key.empty()) {
         if (f.fiscal) return run_journaled(f, caixa, fields, key, digest);
         return answer(f, device_call(f, caixa, journal_.next_session(caixa), fields));
@@ -208,15 +211,26 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
             return answer(f, row->answer);
         // Running at a crash, answered busy, or found absent from the device: a sale
         // or cancellation may still have been issued, so the device is asked first.
+        // Recovery asks about the rows of a crash too: one of the two at a time, and
+        // the row is read again once it is this one's turn.
+        std::lock_guard<std::mutex> settle(orphans_mutex_);
+        const std::optional<Entry> now = journal_.find(caixa, key);
+        if (!now) return error_reply(500, "the journal cannot be read");
+        if (!now->running && !now->answer.empty() && !is_busy(now->code))
+            return answer(f, now->answer);
         if (f.fiscal) {
-            const auto stored = ask_device(*row);
-            if (!stored) return answer(f, busy_answer(f, row->sessao));
+            const auto stored = ask_device(*now);
+            if (!stored) return answer(f, busy_answer(f, now->sessao));
             if (!stored->empty()) {
-                journal_.finish(row->id, *stored, row->ms);
+                journal_.finish(now->id, *stored, now->ms);
+                std::erase_if(orphans_, [&](const Entry& e) { return e.id == now->id; });
+                has_orphans_ = !orphans_.empty();
                 return answer(f, *stored);
             }
         }
-        id = row->id;
+        std::erase_if(orphans_, [&](const Entry& e) { return e.id == now->id; });
+        has_orphans_ = !orphans_.empty();
+        id = now->id;
         session = journal_.next_session(caixa);
         journal_.restart(id, session);
     } else {
@@ -276,7 +290,24 @@ std::optional<std::string> Hub::ask_device(const Entry& e) {
 }
 
 void Hub::recover() {
-    for (const Entry& e : journal_.running()) {
+    {
+        std::lock_guard<std::mutex> hold(orphans_mutex_);
+        orphans_ = journal_.running();
+    }
+    has_orphans_ = true;
+    settle_orphans();
+}
+
+void Hub::settle_orphans() {
+    std::lock_guard<std::mutex> hold(orphans_mutex_);
+    // A device that is away is not asked again at every call, only once a second.
+    const auto now = Clock::now();
+    if (!has_orphans_ ||
+        (orphans_asked_ != Clock::time_point{} && now - orphans_asked_ < std::chrono::seconds(1)))
+        return;
+    orphans_asked_ = now;
+    std::vector<Entry> unknown;
+    for (const Entry& e : orphans_) {
         const Function* f = by_funcao(e.funcao);
         if (!f || !f->fiscal) {
             journal_.finish(e.id, "", 0);
@@ -287,6 +318,7 @@ void Hub::recover() {
             std::fprintf(stderr,
                          "satd: caixa %03d %s sessao %06d: still unknown, the device did not say\n",
                          e.caixa, e.funcao.c_str(), e.sessao);
+            unknown.push_back(e);
             continue;
         }
         journal_.finish(e.id, *stored, e.ms);
@@ -296,6 +328,8 @@ void Hub::recover() {
                 ? "never reached the device"
                 : ("recorded from the device, codigo " + answer_field(*stored, 1)).c_str());
     }
+    orphans_ = std::move(unknown);
+    has_orphans_ = !orphans_.empty();
 }
 
 Reply Hub::answer(const Function& f, const std::string& text) {

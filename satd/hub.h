@@ -3,12 +3,15 @@
 // journal and Idempotency-Key, and the call through the device worker.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "config.h"
 #include "device.h"
@@ -37,6 +40,8 @@ class Hub {
 
     Reply handle(const Request& request);
     // Asks the device about the sales and cancellations that a crash left running.
+    // Those it cannot settle now (the device is away or does not say) are asked
+    // about again before later calls, until the device says.
     void recover();
     const std::string& activation_code() const { return code_; }
 
@@ -55,6 +60,7 @@ class Hub {
     // The stored answer of `e`'s session when the device has one; "" when it has none
     // (11003); nullopt when it could not say.
     std::optional<std::string> ask_device(const Entry& e);
+    void settle_orphans();
     Reply answer(const Function& f, const std::string& text);
     bool allowed(const Function& f, const Request& r) const;
     void log(int caixa, const Function& f, int session, const std::string& code, long ms);
@@ -67,6 +73,12 @@ class Hub {
     std::mutex pending_mutex_;
     std::condition_variable pending_done_;
     std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
+    // The rows found running at start that the device has not settled yet. Only
+    // these are asked about: a row running now may be a call on its way to the device.
+    std::mutex orphans_mutex_;
+    std::vector<Entry> orphans_;
+    std::atomic<bool> has_orphans_{false};
+    std::chrono::steady_clock::time_point orphans_asked_{};
 };
 
 } // namespace satd

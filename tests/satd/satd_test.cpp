@@ -450,4 +450,27 @@ TEST_F(SatdTest, BusyAnswerAfterTheWaitAndAGracefulStop) {
     slow.join();
 }
 
+// Killed during a sale, started while the device is away: the sale's outcome is
+// asked for again, and recorded, once the device is back.
+TEST_F(SatdTest, ASaleCutShortIsRecordedOnceTheDeviceIsBack) {
+    const std::string state = halvex + "/device.state";
+    device({"--state", state, "--fault", "1*03:drop"}, 1, 3);
+    start();
+    std::thread client([&] {
+        call("enviardadosvenda", {{"numero_caixa", "4"}, {"dados_venda", sale_document()}});
+    });
+    for (int i = 0; i < 100 && emu->codes().find("03") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop(SIGKILL);
+    client.join();
+    emu.reset();
+    start();
+    emu = std::make_unique<Emulator>(std::vector<std::string>{"--state", state, "--link", kLine});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    call("consultarsat", {{"numero_caixa", "1"}});
+    const auto journal =
+        run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/");
+    EXPECT_NE(journal.out.find("004001  06000  CFe"), std::string::npos) << journal.out;
+}
+
 } // namespace
