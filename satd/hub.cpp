@@ -247,6 +247,20 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
     const auto start = Clock::now();
     const std::string text = device_call(f, caixa, session, fields);
     journal_.finish(id, text, since(start));
+    // A busy answer may hide a receipt that the device issued while its answer got
+    // lost: the device is asked about the session before the next call, so the
+    // journal learns of it even if the client never retries.
+    if (f.fiscal && is_busy(answer_field(text, 1))) {
+        Entry e;
+        e.id = id;
+        e.caixa = caixa;
+        e.sessao = session;
+        e.funcao = f.funcao;
+        std::lock_guard<std::mutex> hold(orphans_mutex_);
+        orphans_.push_back(e);
+        orphans_again_ = {};
+        has_orphans_ = true;
+    }
     return answer(f, text);
 }
 
@@ -300,12 +314,8 @@ void Hub::recover() {
 
 void Hub::settle_orphans() {
     std::lock_guard<std::mutex> hold(orphans_mutex_);
-    // A device that is away is not asked again at every call, only once a second.
-    const auto now = Clock::now();
-    if (!has_orphans_ ||
-        (orphans_asked_ != Clock::time_point{} && now - orphans_asked_ < std::chrono::seconds(1)))
-        return;
-    orphans_asked_ = now;
+    // A device that did not say is not asked again at every call, only once a second.
+    if (!has_orphans_ || Clock::now() < orphans_again_) return;
     std::vector<Entry> unknown;
     for (const Entry& e : orphans_) {
         const Function* f = by_funcao(e.funcao);
@@ -330,6 +340,7 @@ void Hub::settle_orphans() {
     }
     orphans_ = std::move(unknown);
     has_orphans_ = !orphans_.empty();
+    orphans_again_ = Clock::now() + std::chrono::seconds(1);
 }
 
 Reply Hub::answer(const Function& f, const std::string& text) {

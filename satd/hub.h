@@ -73,12 +73,14 @@ class Hub {
     std::mutex pending_mutex_;
     std::condition_variable pending_done_;
     std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
-    // The rows found running at start that the device has not settled yet. Only
-    // these are asked about: a row running now may be a call on its way to the device.
+    // The sales and cancellations of unknown outcome that no retry has settled yet:
+    // those found running or answered busy at start, and those answered busy since.
+    // Only these are asked about: a row running now may be a call on its way.
     std::mutex orphans_mutex_;
     std::vector<Entry> orphans_;
     std::atomic<bool> has_orphans_{false};
-    std::chrono::steady_clock::time_point orphans_asked_{};
+    std::chrono::steady_clock::time_point
+        orphans_again_{}; // when a device that did not say is asked again
 };
 
 } // namespace satd

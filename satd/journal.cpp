@@ -172,9 +172,10 @@ std::optional<Entry> Journal::find(int caixa, const std::string& key) {
 
 std::vector<Entry> Journal::running() {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement s(
-        db_,
-        (std::string("SELECT ") + kColumns + " FROM calls WHERE running = 1 ORDER BY id").c_str());
+    Statement s(db_, (std::string("SELECT ") + kColumns +
+                      " FROM calls WHERE running = 1 OR (code LIKE '__098' AND function IN "
+                      "('EnviarDadosVenda', 'CancelarUltimaVenda')) ORDER BY id")
+                         .c_str());
     std::vector<Entry> out;
     while (s.step())
         out.push_back(read_entry(s));

@@ -49,6 +49,7 @@ class Journal {
     void restart(long long id, int sessao);
     void finish(long long id, const std::string& answer, long ms);
     std::optional<Entry> find(int caixa, const std::string& key);
+    // The rows still running, and the sales and cancellations answered busy.
     std::vector<Entry> running();
     std::vector<Entry> list(int limit);
 

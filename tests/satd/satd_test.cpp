@@ -409,6 +409,11 @@ TEST_F(SatdTest, RetryAfterABusyAnswerGetsTheIssuedReceipt) {
     const std::string body = form({{"numero_caixa", "5"}, {"dados_venda", sale_document()}});
     const std::string key = "Idempotency-Key: venda-44\r\n";
     EXPECT_EQ(split_fields(http(port, post("enviardadosvenda", body, key)).retorno())[1], "06098");
+    // The next call, of any checkout, first learns the outcome from the device.
+    call("consultarsat", {{"numero_caixa", "1"}});
+    EXPECT_NE(run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/")
+                  .out.find("005001  06000  CFe"),
+              std::string::npos);
     const auto f = split_fields(http(port, post("enviardadosvenda", body, key)).retorno());
     EXPECT_EQ(f[0] + " " + f[1], "005001 06000");
     EXPECT_EQ(emu->issued(), 1);
