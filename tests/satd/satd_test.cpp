@@ -345,6 +345,11 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
             EXPECT_TRUE(h.j().contains("erro")) << h.body;
         }
     }
+    // A Range header does not cut the answer.
+    EXPECT_EQ(http(port, post("consultarsat", "numero_caixa=1", "Range: bytes=0-1,5-7\r\n"))
+                  .j()
+                  .value("funcao", ""),
+              "ConsultarSAT");
     // The same key with another request; unknown fields do not count.
     const std::string key = "Idempotency-Key: k1\r\n";
     EXPECT_EQ(http(port, post("consultarsat", "numero_caixa=1", key)).status, 200);
