@@ -80,6 +80,12 @@ Hub::Hub(const Config& config, Journal& journal, Device& device)
     if (code_.empty()) code_ = config_.activation_code;
 }
 
+// Read under its lock: TrocarCodigoDeAtivacao changes it on the device worker.
+std::string Hub::activation_code() {
+    std::lock_guard<std::mutex> hold(code_mutex_);
+    return code_;
+}
+
 bool Hub::allowed(const Function& f, const Request& r) const {
     const std::string auth = header(r, "authorization");
     auto token_ok = [&](const std::string& token) {
@@ -162,7 +168,7 @@ Reply Hub::refuse_or_call(const Request& r) {
             ok = ok && c > ' ' && c <= '~';
         if (!ok) return error_reply(400, "Idempotency-Key: 1 to 200 printable characters");
     }
-    if (code_.empty() && std::string(f->name) != "consultarsat")
+    if (activation_code().empty() && std::string(f->name) != "consultarsat")
         return error_reply(503, "no activation code configured");
     return call(*f, caixa, fields, key, digest_of(*f, caixa, fields));
 }

@@ -43,7 +43,7 @@ class Hub {
     // Those it cannot settle now (the device is away or does not say) are asked
     // about again before later calls, until the device says.
     void recover();
-    const std::string& activation_code() const { return code_; }
+    std::string activation_code();
 
   private:
     struct Pending {
