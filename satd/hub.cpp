@@ -319,7 +319,9 @@ void Hub::recover() {
 }
 
 void Hub::settle_orphans() {
-    std::lock_guard<std::mutex> hold(orphans_mutex_);
+    // A call does not wait while another one asks: it goes on to its own turn.
+    std::unique_lock<std::mutex> hold(orphans_mutex_, std::try_to_lock);
+    if (!hold) return;
     // A device that did not say is not asked again at every call, only once a second.
     if (!has_orphans_ || Clock::now() < orphans_again_) return;
     std::vector<Entry> unknown;
