@@ -238,7 +238,9 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
         has_orphans_ = !orphans_.empty();
         id = now->id;
         session = journal_.next_session(caixa);
-        journal_.restart(id, session);
+        // The new session is on disk before it goes to the device, as a new row's is.
+        if (!journal_.restart(id, session))
+            return error_reply(500, "the journal cannot be written");
     } else {
         session = journal_.next_session(caixa);
         Entry e;

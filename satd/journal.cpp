@@ -141,12 +141,12 @@ long long Journal::begin(const Entry& e) {
     return s.run() ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
-void Journal::restart(long long id, int sessao) {
+bool Journal::restart(long long id, int sessao) {
     std::lock_guard<std::mutex> hold(mutex_);
     Statement s(db_, "UPDATE calls SET session = ?, running = 1, answer = NULL, "
                      "code = NULL, cfe_key = NULL, amount = NULL, started = ?, finished = NULL "
                      "WHERE id = ?");
-    s.bind(1, sessao).bind(2, now_utc()).bind(3, id).run();
+    return s.bind(1, sessao).bind(2, now_utc()).bind(3, id).run();
 }
 
 void Journal::finish(long long id, const std::string& answer, long ms) {

@@ -46,7 +46,7 @@ class Journal {
 
     long long begin(const Entry& e); // a new running row; its id
     // Reuses a row (a retry of a call that never reached the device).
-    void restart(long long id, int sessao);
+    bool restart(long long id, int sessao);
     void finish(long long id, const std::string& answer, long ms);
     std::optional<Entry> find(int caixa, const std::string& key);
     // The rows still running, and the sales and cancellations answered busy.
