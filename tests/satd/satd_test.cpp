@@ -149,6 +149,9 @@ class SatdTest : public ::testing::Test {
         port = 0;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    std::string journal() {
+        return run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/").out;
+    }
     Http call(const std::string& name, const Form& f, const std::string& headers = "") {
         return http(port, post(name, form(f), headers));
     }
@@ -324,6 +327,7 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
         {post("consultarsat", "numero_caixa=-1"), 400},
         {post("consultarsat", "numero_caixa=1", "numero_caixa: 2\r\n"), 400},
         {post("consultarsat", "", "numero_caixa: 2\r\n"), 200},
+        {post("consultarsat", "numero_caixa=1", "Range: bytes=0-1,5-7\r\n"), 200}, // whole
         {post("consultarsat", "numero_caixa=1&numero_caixa=1"), 400},
         {post("consultarsat", "numero_caixa=1%2"), 400},
         {post("enviardadosvenda", "numero_caixa=1"), 400},
@@ -341,15 +345,8 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
     for (const Row& r : rows) {
         const Http h = http(port, r.request);
         EXPECT_EQ(h.status, r.status) << r.request.substr(0, 120);
-        if (h.status >= 400) {
-            EXPECT_TRUE(h.j().contains("erro")) << h.body;
-        }
+        EXPECT_TRUE(h.j().contains(h.status == 200 ? "funcao" : "erro")) << h.body;
     }
-    // A Range header does not cut the answer.
-    EXPECT_EQ(http(port, post("consultarsat", "numero_caixa=1", "Range: bytes=0-1,5-7\r\n"))
-                  .j()
-                  .value("funcao", ""),
-              "ConsultarSAT");
     // The same key with another request; unknown fields do not count.
     const std::string key = "Idempotency-Key: k1\r\n";
     EXPECT_EQ(http(port, post("consultarsat", "numero_caixa=1", key)).status, 200);
@@ -399,11 +396,9 @@ TEST_F(SatdTest, KilledDuringASaleTheRetryGetsTheIssuedReceipt) {
     EXPECT_EQ(emu->issued(), 1);
     EXPECT_EQ(emu->codes(), "03 08");  // one sale, one session query at the start
     EXPECT_EQ(emu->codes(4001), "03"); // the restart draws no number used before it
-    const testsupport::Run journal =
-        run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/");
-    EXPECT_NE(journal.out.find("004    EnviarDadosVenda             004001  06000  " + f[8]),
+    EXPECT_NE(journal().find("004    EnviarDadosVenda             004001  06000  " + f[8]),
               std::string::npos)
-        << journal.out;
+        << journal();
 }
 
 // A sale whose answer the library gave up on (busy): the retry with the key gets
@@ -416,9 +411,7 @@ TEST_F(SatdTest, RetryAfterABusyAnswerGetsTheIssuedReceipt) {
     EXPECT_EQ(split_fields(http(port, post("enviardadosvenda", body, key)).retorno())[1], "06098");
     // The next call, of any checkout, first learns the outcome from the device.
     call("consultarsat", {{"numero_caixa", "1"}});
-    EXPECT_NE(run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/")
-                  .out.find("005001  06000  CFe"),
-              std::string::npos);
+    EXPECT_NE(journal().find("005001  06000  CFe"), std::string::npos);
     const auto f = split_fields(http(port, post("enviardadosvenda", body, key)).retorno());
     EXPECT_EQ(f[0] + " " + f[1], "005001 06000");
     EXPECT_EQ(emu->issued(), 1);
@@ -478,9 +471,7 @@ TEST_F(SatdTest, ASaleCutShortIsRecordedOnceTheDeviceIsBack) {
     emu = std::make_unique<Emulator>(std::vector<std::string>{"--state", state, "--link", kLine});
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     call("consultarsat", {{"numero_caixa", "1"}});
-    const auto journal =
-        run_program({SATD_PATH, "--journal", "--config", halvex + "/satd.ini"}, "/");
-    EXPECT_NE(journal.out.find("004001  06000  CFe"), std::string::npos) << journal.out;
+    EXPECT_NE(journal().find("004001  06000  CFe"), std::string::npos) << journal();
 }
 
 } // namespace
