@@ -317,7 +317,10 @@ void Hub::recover() {
         orphans_ = journal_.running();
     }
     has_orphans_ = true;
-    settle_orphans();
+    // Before satd listens: all of them, unless the device does not say.
+    do
+        settle_orphans();
+    while (has_orphans_ && orphans_again_ == Clock::time_point{});
 }
 
 void Hub::settle_orphans() {
@@ -326,13 +329,21 @@ void Hub::settle_orphans() {
     if (!hold) return;
     // A device that did not say is not asked again at every call, only once a second.
     if (!has_orphans_ || Clock::now() < orphans_again_) return;
-    std::vector<Entry> unknown;
+    // A few at a time, so that the call that asks is not held up long; those not
+    // asked go first the next time.
+    std::vector<Entry> later, unknown;
+    int asked = 0;
     for (const Entry& e : orphans_) {
         const Function* f = by_funcao(e.funcao);
         if (!f || !f->fiscal) {
             journal_.finish(e.id, "", 0);
             continue;
         }
+        if (asked == 4) {
+            later.push_back(e);
+            continue;
+        }
+        ++asked;
         const auto stored = ask_device(e);
         if (!stored) {
             std::fprintf(stderr,
@@ -348,9 +359,11 @@ void Hub::settle_orphans() {
                 ? "never reached the device"
                 : ("recorded from the device, codigo " + answer_field(*stored, 1)).c_str());
     }
-    orphans_ = std::move(unknown);
+    later.insert(later.end(), unknown.begin(), unknown.end());
+    orphans_ = std::move(later);
     has_orphans_ = !orphans_.empty();
-    orphans_again_ = Clock::now() + std::chrono::seconds(1);
+    // Rows not asked yet are asked at the next call; a device that did not say, in a second.
+    orphans_again_ = unknown.empty() ? Clock::time_point{} : Clock::now() + std::chrono::seconds(1);
 }
 
 Reply Hub::answer(const Function& f, const std::string& text) {
