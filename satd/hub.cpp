@@ -189,7 +189,12 @@ Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::s
         const auto p = it->second;
         if (p->digest != digest)
             return error_reply(422, "Idempotency-Key already used for another request");
-        pending_done_.wait(hold, [&] { return p->done; });
+        // Its wait is bounded as every call's is: the busy answer after it, and the
+        // next repeat finds the call done or still running.
+        if (!pending_done_.wait_for(hold, wait_of(f), [&] { return p->done; })) {
+            hold.unlock();
+            return answer(f, busy_answer(f, journal_.next_session(caixa)));
+        }
         return p->reply;
     }
     auto p = std::make_shared<Pending>();
@@ -272,11 +277,14 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
     return answer(f, text);
 }
 
-std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
+std::chrono::seconds Hub::wait_of(const Function& f) const {
     const auto it = config_.waits.find(f.name);
-    const int wait = it != config_.waits.end() ? it->second : config_.wait;
+    return std::chrono::seconds(it != config_.waits.end() ? it->second : config_.wait);
+}
+
+std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
     const auto start = Clock::now();
-    const auto out = device_.run(caixa, std::chrono::seconds(wait), [&] {
+    const auto out = device_.run(caixa, wait_of(f), [&] {
         std::string code;
         {
             std::lock_guard<std::mutex> hold(code_mutex_);

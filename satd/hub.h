@@ -56,6 +56,8 @@ class Hub {
                const std::string& digest);
     Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
                         const std::string& digest);
+    // How long a call may wait for its turn ([deadlines], else [device] wait).
+    std::chrono::seconds wait_of(const Function& f) const;
     std::string device_call(const Function& f, int caixa, int session, const Fields& fields);
     // The stored answer of `e`'s session when the device has one; "" when it has none
     // (11003); nullopt when it could not say.

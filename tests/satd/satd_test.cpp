@@ -440,15 +440,20 @@ TEST(SatdConfig, MistakesAreRefused) {
 // One call on the device at a time: a call whose turn does not come in time gets the
 // busy answer, and SIGTERM lets the call on the device finish.
 TEST_F(SatdTest, BusyAnswerAfterTheWaitAndAGracefulStop) {
-    device({"--fault", "1*05:delay:2500"}, 2, 5);
+    device({"--fault", "1*05:delay:3500"}, 2, 5);
     start("\n[deadlines]\nconsultarsat = 1\n");
     std::thread slow([&] {
-        EXPECT_EQ(split_fields(call("consultarsat", {{"numero_caixa", "1"}}).retorno())[1],
-                  "08000");
+        EXPECT_EQ(
+            split_fields(call("consultarsat", {{"numero_caixa", "1"}}, "Idempotency-Key: k\r\n")
+                             .retorno())[1],
+            "08000");
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(call("consultarsat", {{"numero_caixa", "2"}}).retorno(),
               "002001|08098|SAT em processamento. Tente novamente.||");
+    // A repeat of the running call waits no longer than its deadline either.
+    EXPECT_EQ(call("consultarsat", {{"numero_caixa", "1"}}, "Idempotency-Key: k\r\n").retorno(),
+              "001002|08098|SAT em processamento. Tente novamente.||");
     EXPECT_EQ(stop(SIGTERM), 0);
     slow.join();
 }
