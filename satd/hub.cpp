@@ -180,7 +180,9 @@ Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::s
     if (has_orphans_) settle_orphans();
     if (key.empty()) {
         if (f.fiscal) return run_journaled(f, caixa, fields, key, digest);
-        return answer(f, device_call(f, caixa, journal_.next_session(caixa), fields));
+        const int session = journal_.next_session(caixa);
+        if (!session) return error_reply(500, "the journal cannot be written");
+        return answer(f, device_call(f, caixa, session, fields));
     }
     // A repeat of a call still running waits for it and gets its answer.
     const auto id = std::make_pair(caixa, key);
@@ -244,7 +246,7 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
         id = now->id;
         session = journal_.next_session(caixa);
         // The new session is on disk before it goes to the device, as a new row's is.
-        if (!journal_.restart(id, session))
+        if (!session || !journal_.restart(id, session))
             return error_reply(500, "the journal cannot be written");
     } else {
         session = journal_.next_session(caixa);
@@ -254,7 +256,7 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
         e.funcao = f.funcao;
         e.key = key;
         e.digest = digest;
-        id = journal_.begin(e);
+        id = session ? journal_.begin(e) : 0;
         if (!id) return error_reply(500, "the journal cannot be written");
     }
     const auto start = Clock::now();
@@ -309,8 +311,10 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
 std::optional<std::string> Hub::ask_device(const Entry& e) {
     const Function* query = find_function("consultarnumerosessao");
     const Function* asked = by_funcao(e.funcao);
-    const std::string text = device_call(*query, e.caixa, journal_.next_session(e.caixa),
-                                         {{"numero_sessao", std::to_string(e.sessao)}});
+    const int session = journal_.next_session(e.caixa);
+    if (!session) return std::nullopt;
+    const std::string text =
+        device_call(*query, e.caixa, session, {{"numero_sessao", std::to_string(e.sessao)}});
     const std::string code = answer_field(text, 1);
     if (code == "11003") return std::string();
     if (asked && std::atoi(answer_field(text, 0).c_str()) == e.sessao &&

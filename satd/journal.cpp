@@ -124,7 +124,8 @@ int Journal::next_session(int caixa) {
     if (c.left == 0) {
         Statement s(db_, "INSERT INTO sessions (checkout, last) VALUES (?, ?) "
                          "ON CONFLICT (checkout) DO UPDATE SET last = excluded.last");
-        s.bind(1, caixa).bind(2, (c.last + kSessionBlock - 1) % 999 + 1).run();
+        // A number not reserved on disk could come again after a restart: none is given.
+        if (!s.bind(1, caixa).bind(2, (c.last + kSessionBlock - 1) % 999 + 1).run()) return 0;
         c.left = kSessionBlock;
     }
     c.last = c.last % 999 + 1;

@@ -42,6 +42,7 @@ class Journal {
     // are reserved on disk in blocks before they are handed out, so a restart
     // never repeats one of the last 999 - kSessionBlock of the checkout, far more
     // than the 100 sessions a device remembers.
+    // 0 when the reservation cannot be written.
     int next_session(int caixa);
 
     long long begin(const Entry& e); // a new running row; its id

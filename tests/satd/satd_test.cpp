@@ -415,6 +415,11 @@ TEST_F(SatdTest, RetryAfterABusyAnswerGetsTheIssuedReceipt) {
     const auto f = split_fields(http(port, post("enviardadosvenda", body, key)).retorno());
     EXPECT_EQ(f[0] + " " + f[1], "005001 06000");
     EXPECT_EQ(emu->issued(), 1);
+    emu->fault("1*03:ignore"); // a sale the device never took: sent again once it says so
+    const std::string k2 = "Idempotency-Key: venda-45\r\n";
+    for (const char* code : {"06098", "06000"})
+        EXPECT_EQ(field(http(port, post("enviardadosvenda", body, k2)).retorno(), 1), code);
+    EXPECT_EQ(emu->issued(), 2);
 }
 
 // Configurations that satd --check-config refuses.
