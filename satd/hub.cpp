@@ -80,6 +80,12 @@ Hub::Hub(const Config& config, Journal& journal, Device& device)
     if (code_.empty()) code_ = config_.activation_code;
 }
 
+// Read under its lock: TrocarCodigoDeAtivacao changes it on the device worker.
+std::string Hub::activation_code() {
+    std::lock_guard<std::mutex> hold(code_mutex_);
+    return code_;
+}
+
 bool Hub::allowed(const Function& f, const Request& r) const {
     const std::string auth = header(r, "authorization");
     auto token_ok = [&](const std::string& token) {
@@ -162,16 +168,21 @@ Reply Hub::refuse_or_call(const Request& r) {
             ok = ok && c > ' ' && c <= '~';
         if (!ok) return error_reply(400, "Idempotency-Key: 1 to 200 printable characters");
     }
-    if (code_.empty() && std::string(f->name) != "consultarsat")
+    if (activation_code().empty() && std::string(f->name) != "consultarsat")
         return error_reply(503, "no activation code configured");
     return call(*f, caixa, fields, key, digest_of(*f, caixa, fields));
 }
 
 Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::string& key,
                 const std::string& digest) {
+    // The outcome of a call cut short by a crash is learnt before any new call, while
+    // the device still remembers that session.
+    if (has_orphans_) settle_orphans();
     if (key.empty()) {
         if (f.fiscal) return run_journaled(f, caixa, fields, key, digest);
-        return answer(f, device_call(f, caixa, journal_.next_session(caixa), fields));
+        const int session = journal_.next_session(caixa);
+        if (!session) return error_reply(500, "the journal cannot be written");
+        return answer(f, device_call(f, caixa, session, fields));
     }
     // A repeat of a call still running waits for it and gets its answer.
     const auto id = std::make_pair(caixa, key);
@@ -180,7 +191,12 @@ Reply Hub::call(const Function& f, int caixa, const Fields& fields, const std::s
         const auto p = it->second;
         if (p->digest != digest)
             return error_reply(422, "Idempotency-Key already used for another request");
-        pending_done_.wait(hold, [&] { return p->done; });
+        // Its wait is bounded as every call's is: the busy answer after it, and the
+        // next repeat finds the call done or still running.
+        if (!pending_done_.wait_for(hold, wait_of(f), [&] { return p->done; })) {
+            hold.unlock();
+            return answer(f, busy_answer(f, journal_.next_session(caixa)));
+        }
         return p->reply;
     }
     auto p = std::make_shared<Pending>();
@@ -208,17 +224,30 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
             return answer(f, row->answer);
         // Running at a crash, answered busy, or found absent from the device: a sale
         // or cancellation may still have been issued, so the device is asked first.
+        // Recovery asks about the rows of a crash too: one of the two at a time, and
+        // the row is read again once it is this one's turn.
+        std::lock_guard<std::mutex> settle(orphans_mutex_);
+        const std::optional<Entry> now = journal_.find(caixa, key);
+        if (!now) return error_reply(500, "the journal cannot be read");
+        if (!now->running && !now->answer.empty() && !is_busy(now->code))
+            return answer(f, now->answer);
         if (f.fiscal) {
-            const auto stored = ask_device(*row);
-            if (!stored) return answer(f, busy_answer(f, row->sessao));
+            const auto stored = ask_device(*now);
+            if (!stored) return answer(f, busy_answer(f, now->sessao));
             if (!stored->empty()) {
-                journal_.finish(row->id, *stored, row->ms);
+                journal_.finish(now->id, *stored, now->ms);
+                std::erase_if(orphans_, [&](const Entry& e) { return e.id == now->id; });
+                has_orphans_ = !orphans_.empty();
                 return answer(f, *stored);
             }
         }
-        id = row->id;
+        std::erase_if(orphans_, [&](const Entry& e) { return e.id == now->id; });
+        has_orphans_ = !orphans_.empty();
+        id = now->id;
         session = journal_.next_session(caixa);
-        journal_.restart(id, session);
+        // The new session is on disk before it goes to the device, as a new row's is.
+        if (!session || !journal_.restart(id, session))
+            return error_reply(500, "the journal cannot be written");
     } else {
         session = journal_.next_session(caixa);
         Entry e;
@@ -227,20 +256,37 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
         e.funcao = f.funcao;
         e.key = key;
         e.digest = digest;
-        id = journal_.begin(e);
+        id = session ? journal_.begin(e) : 0;
         if (!id) return error_reply(500, "the journal cannot be written");
     }
     const auto start = Clock::now();
     const std::string text = device_call(f, caixa, session, fields);
     journal_.finish(id, text, since(start));
+    // A busy answer may hide a receipt that the device issued while its answer got
+    // lost: the device is asked about the session before the next call, so the
+    // journal learns of it even if the client never retries.
+    if (f.fiscal && is_busy(answer_field(text, 1))) {
+        Entry e;
+        e.id = id;
+        e.caixa = caixa;
+        e.sessao = session;
+        e.funcao = f.funcao;
+        std::lock_guard<std::mutex> hold(orphans_mutex_);
+        orphans_.push_back(e);
+        orphans_again_ = {};
+        has_orphans_ = true;
+    }
     return answer(f, text);
 }
 
-std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
+std::chrono::seconds Hub::wait_of(const Function& f) const {
     const auto it = config_.waits.find(f.name);
-    const int wait = it != config_.waits.end() ? it->second : config_.wait;
+    return std::chrono::seconds(it != config_.waits.end() ? it->second : config_.wait);
+}
+
+std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
     const auto start = Clock::now();
-    const auto out = device_.run(caixa, std::chrono::seconds(wait), [&] {
+    const auto out = device_.run(caixa, wait_of(f), [&] {
         std::string code;
         {
             std::lock_guard<std::mutex> hold(code_mutex_);
@@ -265,8 +311,10 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
 std::optional<std::string> Hub::ask_device(const Entry& e) {
     const Function* query = find_function("consultarnumerosessao");
     const Function* asked = by_funcao(e.funcao);
-    const std::string text = device_call(*query, e.caixa, journal_.next_session(e.caixa),
-                                         {{"numero_sessao", std::to_string(e.sessao)}});
+    const int session = journal_.next_session(e.caixa);
+    if (!session) return std::nullopt;
+    const std::string text =
+        device_call(*query, e.caixa, session, {{"numero_sessao", std::to_string(e.sessao)}});
     const std::string code = answer_field(text, 1);
     if (code == "11003") return std::string();
     if (asked && std::atoi(answer_field(text, 0).c_str()) == e.sessao &&
@@ -276,17 +324,44 @@ std::optional<std::string> Hub::ask_device(const Entry& e) {
 }
 
 void Hub::recover() {
-    for (const Entry& e : journal_.running()) {
+    {
+        std::lock_guard<std::mutex> hold(orphans_mutex_);
+        orphans_ = journal_.running();
+    }
+    has_orphans_ = true;
+    // Before satd listens: all of them, unless the device does not say.
+    do
+        settle_orphans();
+    while (has_orphans_ && orphans_again_ == Clock::time_point{});
+}
+
+void Hub::settle_orphans() {
+    // A call does not wait while another one asks: it goes on to its own turn.
+    std::unique_lock<std::mutex> hold(orphans_mutex_, std::try_to_lock);
+    if (!hold) return;
+    // A device that did not say is not asked again at every call, only once a second.
+    if (!has_orphans_ || Clock::now() < orphans_again_) return;
+    // A few at a time, so that the call that asks is not held up long; those not
+    // asked go first the next time.
+    std::vector<Entry> later, unknown;
+    int asked = 0;
+    for (const Entry& e : orphans_) {
         const Function* f = by_funcao(e.funcao);
         if (!f || !f->fiscal) {
             journal_.finish(e.id, "", 0);
             continue;
         }
+        if (asked == 4) {
+            later.push_back(e);
+            continue;
+        }
+        ++asked;
         const auto stored = ask_device(e);
         if (!stored) {
             std::fprintf(stderr,
                          "satd: caixa %03d %s sessao %06d: still unknown, the device did not say\n",
                          e.caixa, e.funcao.c_str(), e.sessao);
+            unknown.push_back(e);
             continue;
         }
         journal_.finish(e.id, *stored, e.ms);
@@ -296,6 +371,11 @@ void Hub::recover() {
                 ? "never reached the device"
                 : ("recorded from the device, codigo " + answer_field(*stored, 1)).c_str());
     }
+    later.insert(later.end(), unknown.begin(), unknown.end());
+    orphans_ = std::move(later);
+    has_orphans_ = !orphans_.empty();
+    // Rows not asked yet are asked at the next call; a device that did not say, in a second.
+    orphans_again_ = unknown.empty() ? Clock::time_point{} : Clock::now() + std::chrono::seconds(1);
 }
 
 Reply Hub::answer(const Function& f, const std::string& text) {

@@ -3,12 +3,15 @@
 // journal and Idempotency-Key, and the call through the device worker.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "config.h"
 #include "device.h"
@@ -37,8 +40,10 @@ class Hub {
 
     Reply handle(const Request& request);
     // Asks the device about the sales and cancellations that a crash left running.
+    // Those it cannot settle now (the device is away or does not say) are asked
+    // about again before later calls, until the device says.
     void recover();
-    const std::string& activation_code() const { return code_; }
+    std::string activation_code();
 
   private:
     struct Pending {
@@ -51,10 +56,13 @@ class Hub {
                const std::string& digest);
     Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
                         const std::string& digest);
+    // How long a call may wait for its turn ([deadlines], else [device] wait).
+    std::chrono::seconds wait_of(const Function& f) const;
     std::string device_call(const Function& f, int caixa, int session, const Fields& fields);
     // The stored answer of `e`'s session when the device has one; "" when it has none
     // (11003); nullopt when it could not say.
     std::optional<std::string> ask_device(const Entry& e);
+    void settle_orphans();
     Reply answer(const Function& f, const std::string& text);
     bool allowed(const Function& f, const Request& r) const;
     void log(int caixa, const Function& f, int session, const std::string& code, long ms);
@@ -67,6 +75,14 @@ class Hub {
     std::mutex pending_mutex_;
     std::condition_variable pending_done_;
     std::map<std::pair<int, std::string>, std::shared_ptr<Pending>> pending_;
+    // The sales and cancellations of unknown outcome that no retry has settled yet:
+    // those found running or answered busy at start, and those answered busy since.
+    // Only these are asked about: a row running now may be a call on its way.
+    std::mutex orphans_mutex_;
+    std::vector<Entry> orphans_;
+    std::atomic<bool> has_orphans_{false};
+    std::chrono::steady_clock::time_point
+        orphans_again_{}; // when a device that did not say is asked again
 };
 
 } // namespace satd

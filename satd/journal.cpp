@@ -124,7 +124,8 @@ int Journal::next_session(int caixa) {
     if (c.left == 0) {
         Statement s(db_, "INSERT INTO sessions (checkout, last) VALUES (?, ?) "
                          "ON CONFLICT (checkout) DO UPDATE SET last = excluded.last");
-        s.bind(1, caixa).bind(2, (c.last + kSessionBlock - 1) % 999 + 1).run();
+        // A number not reserved on disk could come again after a restart: none is given.
+        if (!s.bind(1, caixa).bind(2, (c.last + kSessionBlock - 1) % 999 + 1).run()) return 0;
         c.left = kSessionBlock;
     }
     c.last = c.last % 999 + 1;
@@ -141,12 +142,12 @@ long long Journal::begin(const Entry& e) {
     return s.run() ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
-void Journal::restart(long long id, int sessao) {
+bool Journal::restart(long long id, int sessao) {
     std::lock_guard<std::mutex> hold(mutex_);
     Statement s(db_, "UPDATE calls SET session = ?, running = 1, answer = NULL, "
                      "code = NULL, cfe_key = NULL, amount = NULL, started = ?, finished = NULL "
                      "WHERE id = ?");
-    s.bind(1, sessao).bind(2, now_utc()).bind(3, id).run();
+    return s.bind(1, sessao).bind(2, now_utc()).bind(3, id).run();
 }
 
 void Journal::finish(long long id, const std::string& answer, long ms) {
@@ -172,9 +173,10 @@ std::optional<Entry> Journal::find(int caixa, const std::string& key) {
 
 std::vector<Entry> Journal::running() {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement s(
-        db_,
-        (std::string("SELECT ") + kColumns + " FROM calls WHERE running = 1 ORDER BY id").c_str());
+    Statement s(db_, (std::string("SELECT ") + kColumns +
+                      " FROM calls WHERE running = 1 OR (code LIKE '__098' AND function IN "
+                      "('EnviarDadosVenda', 'CancelarUltimaVenda')) ORDER BY id")
+                         .c_str());
     std::vector<Entry> out;
     while (s.step())
         out.push_back(read_entry(s));

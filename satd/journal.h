@@ -42,13 +42,15 @@ class Journal {
     // are reserved on disk in blocks before they are handed out, so a restart
     // never repeats one of the last 999 - kSessionBlock of the checkout, far more
     // than the 100 sessions a device remembers.
+    // 0 when the reservation cannot be written.
     int next_session(int caixa);
 
     long long begin(const Entry& e); // a new running row; its id
     // Reuses a row (a retry of a call that never reached the device).
-    void restart(long long id, int sessao);
+    bool restart(long long id, int sessao);
     void finish(long long id, const std::string& answer, long ms);
     std::optional<Entry> find(int caixa, const std::string& key);
+    // The rows still running, and the sales and cancellations answered busy.
     std::vector<Entry> running();
     std::vector<Entry> list(int limit);
 
