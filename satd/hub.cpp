@@ -1,9 +1,13 @@
 #include "hub.h"
 
+#include "base64.h"
+#include "extrato.h"
+
 #include <nlohmann/json.hpp>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -95,6 +99,37 @@ bool Hub::allowed(const Function& f, const Request& r) const {
     return f.checkout && config_.checkouts.contains(r.remote) && token_ok(config_.checkouts_token);
 }
 
+Reply Hub::extrato(const Request&, const std::string& name) {
+    static const std::pair<const char*, std::pair<extrato::Format, const char*>> kFormats[] = {
+        {".txt", {extrato::Format::Text, "text/plain; charset=utf-8"}},
+        {".png", {extrato::Format::Png, "image/png"}},
+        {".pdf", {extrato::Format::Pdf, "application/pdf"}},
+    };
+    const std::string digits = name.substr(0, name.find('.'));
+    const std::string ext = name.substr(digits.size());
+    const auto* format = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                      [&](const auto& f) { return ext == f.first; });
+    if (digits.size() != 44 || digits.find_first_not_of("0123456789") != std::string::npos ||
+        format == std::end(kFormats))
+        return error_reply(404, "extrato: expected <44 digits>.txt, .png or .pdf");
+    const std::optional<Entry> e = journal_.issued("CFe" + digits);
+    if (!e) return error_reply(404, "extrato: no receipt with key " + digits + " in the journal");
+    // A cancellation's extrato carries its sale, which its CFeCanc names in chCanc.
+    std::string sale;
+    if (e->funcao == "CancelarUltimaVenda") {
+        const std::string xml = torvane::base64_decode(answer_field(e->answer, 6)).value_or("");
+        const size_t at = xml.find("chCanc=\"");
+        const std::optional<Entry> s =
+            at == std::string::npos ? std::nullopt : journal_.issued(xml.substr(at + 8, 47));
+        if (!s) return error_reply(404, "extrato: the cancelled sale is not in the journal");
+        sale = s->answer;
+    }
+    extrato::Options options;
+    const extrato::Result out = extrato::render(e->answer, sale, format->second.first, options);
+    if (out.error != extrato::Error::None) return error_reply(500, "extrato: " + out.message);
+    return Reply{200, out.bytes, format->second.second};
+}
+
 Reply Hub::handle(const Request& r) {
     Reply reply = refuse_or_call(r);
     // Refusals never reach the device; their line names the client instead.
@@ -109,8 +144,10 @@ Reply Hub::refuse_or_call(const Request& r) {
     const std::string prefix = config_.base_path + "/";
     const std::string name = r.path.rfind(prefix, 0) == 0 ? r.path.substr(prefix.size()) : "";
     const Function* f = find_function(name);
-    if (!f) return error_reply(404, "unknown function: " + r.path);
-    if (r.method != "POST") return error_reply(405, "only POST is allowed");
+    const bool extrato_path = name.rfind("extrato/", 0) == 0;
+    if (!f && !extrato_path) return error_reply(404, "unknown function: " + r.path);
+    if (r.method != (extrato_path ? "GET" : "POST"))
+        return error_reply(405, extrato_path ? "only GET is allowed" : "only POST is allowed");
     if (r.headers.count("origin")) {
         const std::string origin = header(r, "origin");
         bool own = false;
@@ -118,7 +155,10 @@ Reply Hub::refuse_or_call(const Request& r) {
             own = own || o == origin;
         if (!own) return error_reply(403, "cross-site request refused: Origin " + origin);
     }
+    // The extrato is for whoever may sell.
+    if (extrato_path) f = find_function("enviardadosvenda");
     if (!allowed(*f, r)) return error_reply(403, "not allowed from " + r.remote);
+    if (extrato_path) return extrato(r, name.substr(8));
     size_t header_bytes = 0;
     for (const auto& [k, v] : r.headers)
         header_bytes += k.size() + v.size() + 4;

@@ -29,7 +29,8 @@ struct Request {
 
 struct Reply {
     int status = 200;
-    std::string body; // JSON
+    std::string body; // JSON, or the extrato's bytes
+    std::string content_type = "application/json";
 };
 
 Reply error_reply(int status, const std::string& erro);
@@ -52,6 +53,8 @@ class Hub {
         Reply reply;
     };
     Reply refuse_or_call(const Request& r);
+    // GET <base>/extrato/<44 digits>.{txt,png,pdf}: the extrato of a receipt in the journal.
+    Reply extrato(const Request& r, const std::string& name);
     Reply call(const Function& f, int caixa, const Fields& fields, const std::string& key,
                const std::string& digest);
     Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,

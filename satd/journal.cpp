@@ -171,6 +171,16 @@ std::optional<Entry> Journal::find(int caixa, const std::string& key) {
     return read_entry(s);
 }
 
+std::optional<Entry> Journal::issued(const std::string& chave) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement s(db_, (std::string("SELECT ") + kColumns +
+                      " FROM calls WHERE cfe_key = ? AND running = 0 AND code IN ('06000', '07000')"
+                      " ORDER BY id DESC LIMIT 1")
+                         .c_str());
+    if (!s.bind(1, chave).step()) return std::nullopt;
+    return read_entry(s);
+}
+
 std::vector<Entry> Journal::running() {
     std::lock_guard<std::mutex> hold(mutex_);
     Statement s(db_, (std::string("SELECT ") + kColumns +

@@ -53,6 +53,8 @@ class Journal {
     // The rows still running, and the sales and cancellations answered busy.
     std::vector<Entry> running();
     std::vector<Entry> list(int limit);
+    // The newest issued sale or cancellation whose CF-e key is `chave` ("CFe" + 44 digits).
+    std::optional<Entry> issued(const std::string& chave);
 
     std::string setting(const std::string& name);
     bool set_setting(const std::string& name, const std::string& value);

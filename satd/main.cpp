@@ -78,7 +78,7 @@ void whole_answer(const httplib::Request& req) {
 
 void send(httplib::Response& res, const Reply& reply) {
     res.status = reply.status;
-    res.set_content(reply.body, "application/json");
+    res.set_content(reply.body, reply.content_type.c_str());
 }
 
 std::unique_ptr<httplib::Server> make_server(const Config& c, Hub& hub) {

@@ -173,7 +173,7 @@ TEST_F(SatdTest, EveryFunctionCarriesTheDeviceAnswerUnchanged) {
     device();
     start();
     const std::string sale = sale_document();
-    std::string key;
+    std::string key, cancel_key;
     struct Row {
         const char* name;
         const char* funcao;
@@ -230,7 +230,19 @@ TEST_F(SatdTest, EveryFunctionCarriesTheDeviceAnswerUnchanged) {
         EXPECT_EQ(split_fields(retorno)[1], row.code) << row.name << ": " << retorno;
         EXPECT_NE(unescape_frame(emu->transcript()).find(retorno), std::string::npos) << row.name;
         if (row.code == std::string("06000")) key = split_fields(retorno)[8];
+        if (row.code == std::string("07000") && !f.empty() && cancel_key.empty())
+            cancel_key = split_fields(retorno)[8];
     }
+    // The extratos of the sale and of its cancellation (with its sale), from the journal.
+    auto extrato = [&](const std::string& name) {
+        return http(port, "GET /hub/v1/extrato/" + name + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+    };
+    const Http text = extrato(key.substr(3) + ".txt"),
+               canc = extrato(cancel_key.substr(3) + ".txt");
+    EXPECT_NE(text.body.find("Extrato No."), std::string::npos) << text.body.substr(0, 300);
+    EXPECT_NE(canc.body.find("CANCELAMENTO"), std::string::npos) << canc.body.substr(0, 300);
+    EXPECT_EQ(extrato(key.substr(3) + ".png").body.substr(1, 3), "PNG");
+    EXPECT_EQ(extrato(std::string(44, '1') + ".pdf").status, 404);
     // The changed code outlives a restart: it is kept in the journal.
     EXPECT_EQ(stop(SIGTERM), 0);
     start();
@@ -320,6 +332,7 @@ TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
     } rows[] = {
         {"GET /hub/v1/consultarsat HTTP/1.1\r\nConnection: close\r\n\r\n", 405},
         {post("nada", "numero_caixa=1"), 404},
+        {post("extrato/" + std::string(44, '1') + ".txt", "numero_caixa=1"), 405},
         {post("consultarsat", "numero_caixa=1", "", "text/plain"), 415},
         {post("consultarsat", "numero_caixa=1", "", "multipart/form-data; boundary=x"), 415},
         {post("consultarsat", ""), 400},
