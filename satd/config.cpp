@@ -99,13 +99,13 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
     // holds one wait per hub function name, checked by the caller.
     struct Seen {
         std::vector<std::string>* errors;
-        std::map<std::string, std::string> deadlines;
-    } seen{&errors, {}};
+        std::map<std::string, std::string> deadlines, printers;
+    } seen{&errors, {}, {}};
     ini_browse(
         [](const char* section, const char* key, const char* value, void* data) {
             auto* s = static_cast<Seen*>(data);
-            if (std::string(section) == "deadlines") {
-                s->deadlines[key] = value;
+            if (std::string(section) == "deadlines" || std::string(section) == "printers") {
+                (std::string(section) == "deadlines" ? s->deadlines : s->printers)[key] = value;
                 return 1;
             }
             for (const Key& k : kKeys)
@@ -161,6 +161,17 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
             c.waits[name] = static_cast<int>(v);
     }
 
+    for (const auto& [caixa, value] : seen.printers) {
+        const std::vector<std::string> w = words(value);
+        const bool number = !caixa.empty() && caixa.size() <= 3 &&
+                            caixa.find_first_not_of("0123456789") == std::string::npos;
+        if (!number || w.empty() || w.size() > 2 || (w.size() == 2 && w[1] != "58" && w[1] != "80"))
+            errors.push_back("[printers] " + caixa +
+                             ": expected a checkout 0-999 = TARGET [58|80]: " + value);
+        else
+            c.printers[std::stoi(caixa)] = {w[0], w.size() == 2 ? std::stoi(w[1]) : 80};
+    }
+
     c.database = r.text("journal", "database");
     std::string bad;
     if (!c.checkouts.parse(r.text("access", "checkouts"), bad))
@@ -194,6 +205,8 @@ std::string describe(const Config& c) {
     o << "\njournal: " << c.database << "\ncheckouts: " << c.checkouts.text() << ", token "
       << secret(c.checkouts_token) << "\nadmin: " << c.admin.text() << ", token "
       << secret(c.admin_token) << "\n";
+    for (const auto& [caixa, p] : c.printers)
+        o << "printer of checkout " << caixa << ": " << p.target << ", " << p.paper_mm << " mm\n";
     return o.str();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "access.h"
+#include "printers.h"
 
 namespace satd {
 
@@ -40,6 +41,8 @@ struct Config {
 
     AllowList checkouts, admin;
     std::string checkouts_token, admin_token;
+
+    std::map<int, Printer> printers; // by checkout ([printers]: N = TARGET [58|80])
 };
 
 // Reads `path`. Problems (unknown keys, bad values, a missing file) go to `errors`,

@@ -78,7 +78,7 @@ Reply error_reply(int status, const std::string& erro) {
 }
 
 Hub::Hub(const Config& config, Journal& journal, Device& device)
-    : config_(config), journal_(journal), device_(device) {
+    : config_(config), printers_(config.printers), journal_(journal), device_(device) {
     // A code changed through satd is kept in the journal and wins over the file's.
     code_ = journal_.setting("activation_code");
     if (code_.empty()) code_ = config_.activation_code;
@@ -114,10 +114,17 @@ Reply Hub::extrato(const Request&, const std::string& name) {
         return error_reply(404, "extrato: expected <44 digits>.txt, .png or .pdf");
     const std::optional<Entry> e = journal_.issued("CFe" + digits);
     if (!e) return error_reply(404, "extrato: no receipt with key " + digits + " in the journal");
+    Reply reply = render(e->funcao, e->answer, format->second.first, 80);
+    if (reply.status == 200) reply.content_type = format->second.second;
+    return reply;
+}
+
+Reply Hub::render(const std::string& funcao, const std::string& answer, extrato::Format format,
+                  int paper_mm) {
     // A cancellation's extrato carries its sale, which its CFeCanc names in chCanc.
     std::string sale;
-    if (e->funcao == "CancelarUltimaVenda") {
-        const std::string xml = torvane::base64_decode(answer_field(e->answer, 6)).value_or("");
+    if (funcao == "CancelarUltimaVenda") {
+        const std::string xml = torvane::base64_decode(answer_field(answer, 6)).value_or("");
         const size_t at = xml.find("chCanc=\"");
         const std::optional<Entry> s =
             at == std::string::npos ? std::nullopt : journal_.issued(xml.substr(at + 8, 47));
@@ -125,9 +132,10 @@ Reply Hub::extrato(const Request&, const std::string& name) {
         sale = s->answer;
     }
     extrato::Options options;
-    const extrato::Result out = extrato::render(e->answer, sale, format->second.first, options);
+    options.profile = extrato::paper_profile(paper_mm);
+    const extrato::Result out = extrato::render(answer, sale, format, options);
     if (out.error != extrato::Error::None) return error_reply(500, "extrato: " + out.message);
-    return Reply{200, out.bytes, format->second.second};
+    return Reply{200, out.bytes, "application/octet-stream"};
 }
 
 Reply Hub::handle(const Request& r) {
@@ -302,6 +310,15 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
     const auto start = Clock::now();
     const std::string text = device_call(f, caixa, session, fields);
     journal_.finish(id, text, since(start));
+    // The checkout's printer gets the extrato of what was issued; the answer does not wait.
+    const std::string code = answer_field(text, 1);
+    if (const Printer* p = printers_.of(caixa); p && (code == "06000" || code == "07000")) {
+        Reply out = render(f.funcao, text, extrato::Format::EscPos, p->paper_mm);
+        if (out.status == 200)
+            printers_.print(caixa, std::move(out.body));
+        else
+            std::fprintf(stderr, "satd: caixa %03d impressora: %s\n", caixa, out.body.c_str());
+    }
     // A busy answer may hide a receipt that the device issued while its answer got
     // lost: the device is asked about the session before the next call, so the
     // journal learns of it even if the client never retries.

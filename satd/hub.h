@@ -15,9 +15,11 @@
 
 #include "config.h"
 #include "device.h"
+#include "extrato.h"
 #include "form.h"
 #include "functions.h"
 #include "journal.h"
+#include "printers.h"
 
 namespace satd {
 
@@ -55,6 +57,10 @@ class Hub {
     Reply refuse_or_call(const Request& r);
     // GET <base>/extrato/<44 digits>.{txt,png,pdf}: the extrato of a receipt in the journal.
     Reply extrato(const Request& r, const std::string& name);
+    // The extrato of an issued sale or cancellation (funcao, answer) in `format`;
+    // an error reply when it cannot be made.
+    Reply render(const std::string& funcao, const std::string& answer, extrato::Format format,
+                 int paper_mm);
     Reply call(const Function& f, int caixa, const Fields& fields, const std::string& key,
                const std::string& digest);
     Reply run_journaled(const Function& f, int caixa, const Fields& fields, const std::string& key,
@@ -71,6 +77,7 @@ class Hub {
     void log(int caixa, const Function& f, int session, const std::string& code, long ms);
 
     const Config& config_;
+    Printers printers_;
     Journal& journal_;
     Device& device_;
     std::string code_; // activation code

@@ -171,7 +171,7 @@ const std::string kSign = "mNUR/sFFp91Ri8/e5lljvD4FdKLRTg93f6RS26GjJrpn/Ob3++y3y
 
 TEST_F(SatdTest, EveryFunctionCarriesTheDeviceAnswerUnchanged) {
     device();
-    start();
+    start("[printers]\n7 = " + halvex + "/impressora 58");
     const std::string sale = sale_document();
     std::string key, cancel_key;
     struct Row {
@@ -243,6 +243,18 @@ TEST_F(SatdTest, EveryFunctionCarriesTheDeviceAnswerUnchanged) {
     EXPECT_NE(canc.body.find("CANCELAMENTO"), std::string::npos) << canc.body.substr(0, 300);
     EXPECT_EQ(extrato(key.substr(3) + ".png").body.substr(1, 3), "PNG");
     EXPECT_EQ(extrato(std::string(44, '1') + ".pdf").status, 404);
+    // Checkout 7's printer got the ESC/POS extrato of the sale and of the cancellation.
+    auto grouped = [](const std::string& chave) {
+        return chave.substr(3, 4) + " " + chave.substr(7, 4);
+    };
+    std::string printed;
+    for (int i = 0; i < 100 && printed.find("CANCELAMENTO") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        printed = read_file(halvex + "/impressora");
+    }
+    EXPECT_EQ(printed.rfind("\x1b@", 0), 0u);
+    EXPECT_NE(printed.find(grouped(key)), std::string::npos);
+    EXPECT_NE(printed.find("CANCELAMENTO"), std::string::npos);
     // The changed code outlives a restart: it is kept in the journal.
     EXPECT_EQ(stop(SIGTERM), 0);
     start();
