@@ -258,6 +258,14 @@ std::string extract_xml(std::string_view input, Error& error, std::string& messa
     return std::move(*xml);
 }
 
+std::string cancelled_key(std::string_view document) {
+    Loaded loaded;
+    std::string message;
+    if (load(document, loaded, message, "document") != Error::None || !loaded.cancellation)
+        return "";
+    return loaded.inf.attribute("chCanc").value();
+}
+
 Parsed parse(std::string_view document, std::string_view sale) {
     Parsed p;
     Loaded first, second;

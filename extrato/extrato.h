@@ -62,6 +62,10 @@ struct Result {
     std::string bytes;   // the whole output; empty on error
 };
 
+// The sale that a cancellation cancels: its chCanc ("CFe" + 44 digits), read from
+// any accepted form of the CFeCanc. Empty for a sale or for a text that is neither.
+std::string cancelled_key(std::string_view document);
+
 // Renders the extrato of `document`. For a cancellation `sale` holds the sale
 // it cancels (the two may also come in the other order); otherwise it is empty.
 Result render(std::string_view document, std::string_view sale, Format format,

@@ -4,7 +4,6 @@
 #include "device_lock.h"
 #include "sat_internal.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

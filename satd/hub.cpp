@@ -1,6 +1,5 @@
 #include "hub.h"
 
-#include "base64.h"
 #include "extrato.h"
 
 #include <nlohmann/json.hpp>
@@ -124,10 +123,8 @@ Reply Hub::render(const std::string& funcao, const std::string& answer, extrato:
     // A cancellation's extrato carries its sale, which its CFeCanc names in chCanc.
     std::string sale;
     if (funcao == "CancelarUltimaVenda") {
-        const std::string xml = torvane::base64_decode(answer_field(answer, 6)).value_or("");
-        const size_t at = xml.find("chCanc=\"");
-        const std::optional<Entry> s =
-            at == std::string::npos ? std::nullopt : journal_.issued(xml.substr(at + 8, 47));
+        const std::string chave = extrato::cancelled_key(answer);
+        const std::optional<Entry> s = chave.empty() ? std::nullopt : journal_.issued(chave);
         if (!s) return error_reply(404, "extrato: the cancelled sale is not in the journal");
         sale = s->answer;
     }
@@ -322,7 +319,7 @@ Reply Hub::run_journaled(const Function& f, int caixa, const Fields& fields, con
     // A busy answer may hide a receipt that the device issued while its answer got
     // lost: the device is asked about the session before the next call, so the
     // journal learns of it even if the client never retries.
-    if (f.fiscal && is_busy(answer_field(text, 1))) {
+    if (f.fiscal && is_busy(code)) {
         Entry e;
         e.id = id;
         e.caixa = caixa;
