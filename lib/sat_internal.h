@@ -4,6 +4,13 @@
  * (attempts.cpp, sat_functions.cpp) and by the unit tests. A change to any of them
  * is recorded here, with the reason, before it is made.
  *
+ * Changes:
+ *  - Receive::Any became Stored and Last, and take_answer() gave way to answer_end()
+ *    and answer_session(): the receive splits what arrived into answers and takes
+ *    the one of its session (the session query: the session asked for; the last
+ *    fiscal session: the last answer), so a late answer of another command is
+ *    never handed back, alone or joined to this one's.
+ *
  * Two layers:
  *  - extern "C": the library's globals and internal functions under their own
  *    names and types. They are exported (SAT_API) because hosts and test tools
