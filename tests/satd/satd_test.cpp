@@ -15,6 +15,7 @@
 
 #include "base64.h"
 #include "satlib.h"
+#include "webdriver.h"
 
 using namespace testsupport;
 using nlohmann::json;
@@ -510,3 +511,32 @@ TEST_F(SatdTest, ASaleCutShortIsRecordedOnceTheDeviceIsBack) {
 }
 
 } // namespace
+
+// The technician's page in headless chromium: the device's status from satd's poll,
+// and the answer of ConsultarSAT after a press of its button.
+TEST_F(SatdTest, PageInABrowser) {
+    if (access(kChromium, X_OK) != 0 || access(kChromedriver, X_OK) != 0)
+        GTEST_SKIP() << "chromium/chromedriver not installed: scripts/setup installs them";
+    device();
+    start();
+    Browser browser(halvex, 1000, 1400);
+    ASSERT_EQ(browser.error(), "");
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/";
+    std::string status;
+    for (int i = 0; i < 30 && status.find("900000001") == std::string::npos; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_TRUE(browser.open(page)) << browser.error();
+        status = browser.text("#status");
+    }
+    EXPECT_NE(status.find("900000001"), std::string::npos) << status; // the active preset's
+    EXPECT_NE(status.find("01.00.00"), std::string::npos) << status;
+    ASSERT_TRUE(browser.click("#consultarsat")) << browser.error();
+    std::string result;
+    for (int i = 0; i < 50 && (result = browser.text("#resultado")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(result.find("|08000|"), std::string::npos) << result << browser.error();
+    const char* to = std::getenv("SATD_PAGE_SCREENSHOT");
+    const std::string png = browser.screenshot_png(), path = to ? to : halvex + "/satd-page.png";
+    ASSERT_TRUE(write_file(path, png));
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << browser.error();
+}
