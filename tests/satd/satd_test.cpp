@@ -113,7 +113,11 @@ class SatdTest : public ::testing::Test {
         if (ini.empty())
             ini = "[server]\nlisten = 127.0.0.1:0\n" + extra +
                   "\n[device]\nactivation_code = 12345678\nserial = " + kLine +
-                  "\n[journal]\ndatabase = " + halvex + "/satd.db\n";
+                  "\n[journal]\ndatabase = " + halvex +
+                  "/satd.db\n"
+                  // The poll's calls would come between the frames that tests count.
+                  "[status]\npoll_minutes = " +
+                  (poll ? "10" : "0") + "\n";
         ASSERT_TRUE(write_file(halvex + "/satd.ini", ini));
         err = halvex + "/satd.err." + std::to_string(++runs);
         const std::string cfg = halvex + "/satd.ini";
@@ -166,6 +170,7 @@ class SatdTest : public ::testing::Test {
     std::unique_ptr<Emulator> emu;
     pid_t pid = -1;
     int port = 0, runs = 0;
+    bool poll = false; // satd's status poll
 };
 
 const std::string kSign = "mNUR/sFFp91Ri8/e5lljvD4FdKLRTg93f6RS26GjJrpn/Ob3++y3yYHVtq9PZTQ0+"
@@ -348,7 +353,7 @@ TEST_F(SatdTest, AllowListsTokensAndOrigin) {
 
 TEST_F(SatdTest, MetricsCountTheCallsAndPassPromtool) {
     device();
-    start("[access]\nadmin = 127.0.0.1\nmetrics = 127.0.0.3\n[status]\npoll_minutes = 0\n");
+    start("[access]\nadmin = 127.0.0.1\nmetrics = 127.0.0.3\n");
     for (const char* name : {"consultarsat", "consultarsat", "consultarstatusoperacional"})
         ASSERT_EQ(call(name, {{"numero_caixa", "1"}}).status, 200);
     ASSERT_EQ(
