@@ -20,9 +20,10 @@ bool digits(const std::string& s, size_t n) {
     return s.size() == n && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// AAAAMMDDHHMMSS or AAAAMMDD as a local time; nullopt when empty or not a real date.
-std::optional<std::time_t> local_time(const std::string& text) {
-    if (!digits(text, 14) && !digits(text, 8)) return std::nullopt;
+// AAAAMMDDHHMMSS (`size` 14) or AAAAMMDD (8) as a local time; nullopt when empty,
+// of another length or not a real date.
+std::optional<std::time_t> local_time(const std::string& text, size_t size = 14) {
+    if (!digits(text, size)) return std::nullopt;
     auto part = [&](size_t at, size_t n) {
         return at < text.size() ? std::atoi(text.substr(at, n).c_str()) : 0;
     };
@@ -59,12 +60,13 @@ std::optional<std::uint64_t> memory_bytes(const std::string& text) {
                                                                    {"Tbytes", 1ull << 40}};
     const size_t space = text.find(' ');
     const std::string number = text.substr(0, space);
-    if (space == std::string::npos || number.empty() || number.size() > 9 ||
+    if (space == std::string::npos || number.empty() || number.size() > 15 ||
         number.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const std::string unit = text.substr(space + 1);
+    const std::uint64_t n = std::strtoull(number.c_str(), nullptr, 10);
     for (const auto& [name, scale] : kUnits)
-        if (unit == name) return std::strtoull(number.c_str(), nullptr, 10) * scale;
+        if (unit == name && n <= UINT64_MAX / scale) return n * scale;
     return std::nullopt;
 }
 
@@ -94,10 +96,9 @@ std::optional<Status> decode_status(const std::string& answer) {
     s.last_pending = key_or_empty(f[22]);
     s.last_transmission = local_time(f[23]);
     s.last_contact = local_time(f[24]);
-    s.certificate_issued = local_time(f[25]);
+    s.certificate_issued = local_time(f[25], 8);
     // A certificate is valid through its last day.
-    if (const auto day = local_time(f[26]); day && f[26].size() == 8)
-        s.certificate_expiry = *day + 86399;
+    if (const auto day = local_time(f[26], 8)) s.certificate_expiry = *day + 86399;
     if (f[27].size() == 1 && f[27][0] >= '0' && f[27][0] <= '4') s.state = f[27][0] - '0';
     return s;
 }

@@ -73,6 +73,8 @@ TEST(SatdStatus, DecodesFieldsAndKeepsEmptyOrMalformedOnesUnknown) {
                    {16, "-1 Mbytes"},
                    {24, ""},
                    {24, "20260231080000"},
+                   {24, "20261201"},
+                   {16, "99999999999999 Tbytes"},
                    {24, "00000000000000"},
                    {26, "2031022"},
                    {27, ""},
