@@ -162,4 +162,20 @@ TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
                                  [] { return std::string(); }));
 }
 
+TEST(SatdDevice, ACallThatGaveUpLeavesNoTurnBehind) {
+    Device device;
+    std::thread busy([&] {
+        device.run(1, std::chrono::seconds(5), [] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return std::string();
+        });
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(device.run(2, std::chrono::milliseconds(50), [] { return std::string("x"); }));
+    busy.join();
+    EXPECT_EQ(device.waiting(), 0);
+    EXPECT_EQ(device.run(3, std::chrono::seconds(1), [] { return std::string("3"); }), "3");
+    EXPECT_EQ(device.run(2, std::chrono::seconds(1), [] { return std::string("2"); }), "2");
+}
+
 } // namespace
