@@ -4,7 +4,8 @@
 //       time at the median and at p99 (goal 1 ms and 5 ms);
 //   9b  16 checkouts selling at once through satd against sales one after the other
 //       straight through the library: the device's own pace, nothing lost;
-//   9c  satd's resident memory with 16 open connections.
+//   9c  satd's resident memory with 16 open connections;
+//   9d  GET /metrics and the technician's page with a journal of a million rows.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -15,9 +16,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <thread>
+
+#include <sqlite3.h>
 
 #include "bench_support.h"
 #include "sat.h"
@@ -40,11 +45,13 @@ int connect_to(int port) {
 }
 
 // One request on an open connection, kept alive; the answer's body.
-std::string request(int fd, const std::string& name, const std::string& body) {
-    const std::string text = "POST /hub/v1/" + name +
-                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                             "application/x-www-form-urlencoded\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n\r\n" + body;
+// A GET of `name` ("/metrics") when `body` is null.
+std::string request(int fd, const std::string& name, const char* body) {
+    const std::string text = body ? "POST /hub/v1/" + name +
+                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                                        "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                        std::to_string(std::strlen(body)) + "\r\n\r\n" + body
+                                  : "GET " + name + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     if (send(fd, text.data(), text.size(), MSG_NOSIGNAL) != ssize_t(text.size())) return "";
     std::string in;
     char buf[65536];
@@ -174,8 +181,9 @@ int main() {
         fds.push_back(connect_to(port));
         threads.emplace_back([&, c, cfd = fds.back()] {
             for (int s = 0; s < per; ++s) {
-                const std::string body = request(
-                    cfd, "enviardadosvenda", "numero_caixa=" + std::to_string(c + 1) + "&" + sale);
+                const std::string body =
+                    request(cfd, "enviardadosvenda",
+                            ("numero_caixa=" + std::to_string(c + 1) + "&" + sale).c_str());
                 const auto at = body.find("|CFe");
                 if (body.find("|06000|") != std::string::npos && at != std::string::npos) {
                     keys[size_t(c * per + s)] = body.substr(at + 1, 47);
@@ -207,6 +215,58 @@ int main() {
     print("9c", "satd RSS, 16 connections", double(rss) / 1024.0, "report", true, detail);
     for (int f : fds)
         close(f);
+
+    // 9d: a journal of a million rows (years of a busy shop's sales), written beside
+    // satd, then /metrics (which counts the rows by code) and the page.
+    const int rows = 1000000;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_open((dir + "/satd.db").c_str(), &db);
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO calls (checkout, session, function, digest, running, "
+                       "answer, code, cfe_key, amount, started, finished, ms) VALUES (?1, "
+                       "?1 * 1000 + 1, ?2, '', 0, ?3, ?3, '', '10.00', "
+                       "'2026-01-01T00:00:00Z', '2026-01-01T00:00:01Z', 50)",
+                       -1, &insert, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const bool cancel = i % 50 == 0;
+        sqlite3_bind_int(insert, 1, i % 16);
+        sqlite3_bind_text(insert, 2, cancel ? "CancelarUltimaVenda" : "EnviarDadosVenda", -1,
+                          SQLITE_STATIC);
+        sqlite3_bind_text(insert, 3,
+                          cancel        ? "07000"
+                          : i % 97 == 0 ? "06098"
+                                        : "06000",
+                          -1, SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    const bool written = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    std::vector<double> scrape, page;
+    size_t scrape_bytes = 0, page_bytes = 0;
+    fd = connect_to(port);
+    for (int i = 0; i < 21; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        scrape_bytes = request(fd, "/metrics", nullptr).size();
+        auto t1 = std::chrono::steady_clock::now();
+        page_bytes = request(fd, "/", nullptr).size();
+        scrape.push_back(std::chrono::duration<double>(t1 - t0).count());
+        page.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count());
+    }
+    close(fd);
+    const double scrape_med = percentile(scrape, 0.5), page_med = percentile(page, 0.5);
+    std::snprintf(detail, sizeof detail,
+                  "%s%d journal rows: /metrics median %.1f ms (%zu bytes), page median %.1f ms "
+                  "(%zu bytes); 21 each",
+                  written ? "" : "NOT WRITTEN: ", rows, scrape_med * 1e3, scrape_bytes,
+                  page_med * 1e3, page_bytes);
+    print("9d", "/metrics, 1M journal rows", scrape_med * 1e3, "<=250ms",
+          written && scrape_med < 0.25 && page_med < 0.25, detail);
     kill(satd, SIGTERM);
     waitpid(satd, nullptr, 0);
     return 0;

@@ -4,6 +4,7 @@
 #include "ini.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -36,6 +37,10 @@ constexpr Key kKeys[] = {
     {"access", "admin", "127.0.0.0/8, ::1/128"},
     {"access", "checkouts_token", ""},
     {"access", "admin_token", ""},
+    {"access", "metrics", ""},
+    {"access", "metrics_token", ""},
+    {"status", "poll_minutes", "10"},
+    {"status", "test_sale", ""},
 };
 
 struct Reader {
@@ -180,6 +185,19 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
         errors.push_back("[access] admin: not a network: " + bad);
     c.checkouts_token = r.text("access", "checkouts_token");
     c.admin_token = r.text("access", "admin_token");
+    if (!c.metrics.parse(r.text("access", "metrics"), bad))
+        errors.push_back("[access] metrics: not a network: " + bad);
+    c.metrics_token = r.text("access", "metrics_token");
+
+    c.poll_minutes = static_cast<int>(r.number("status", "poll_minutes", 0, 1440));
+    c.test_sale_file = r.text("status", "test_sale");
+    if (!c.test_sale_file.empty()) {
+        std::ifstream in(c.test_sale_file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!in) errors.push_back("[status] test_sale: cannot be read: " + c.test_sale_file);
+        c.test_sale = text.str();
+    }
     return c;
 }
 
@@ -204,7 +222,11 @@ std::string describe(const Config& c) {
         o << ", " << name << " " << s << " s";
     o << "\njournal: " << c.database << "\ncheckouts: " << c.checkouts.text() << ", token "
       << secret(c.checkouts_token) << "\nadmin: " << c.admin.text() << ", token "
-      << secret(c.admin_token) << "\n";
+      << secret(c.admin_token)
+      << "\nmetrics: " << (c.metrics.text().empty() ? "(admin only)" : c.metrics.text())
+      << ", token " << secret(c.metrics_token) << "\nstatus poll: "
+      << (c.poll_minutes ? "every " + std::to_string(c.poll_minutes) + " min" : "off")
+      << "\ntest sale: " << (c.test_sale_file.empty() ? "(none)" : c.test_sale_file) << "\n";
     for (const auto& [caixa, p] : c.printers)
         o << "printer of checkout " << caixa << ": " << p.target << ", " << p.paper_mm << " mm\n";
     return o.str();

@@ -41,6 +41,12 @@ struct Config {
 
     AllowList checkouts, admin;
     std::string checkouts_token, admin_token;
+    AllowList metrics; // may also read /metrics (admin always may)
+    std::string metrics_token;
+
+    int poll_minutes = 0;       // status poll; 0: off
+    std::string test_sale_file; // dadosVenda that the page offers to TesteFimAFim
+    std::string test_sale;      // its text
 
     std::map<int, Printer> printers; // by checkout ([printers]: N = TARGET [58|80])
 };

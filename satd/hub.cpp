@@ -1,6 +1,8 @@
 #include "hub.h"
 
+#include "base64.h"
 #include "extrato.h"
+#include "page.h"
 
 #include <nlohmann/json.hpp>
 #include <openssl/crypto.h>
@@ -73,7 +75,10 @@ long since(Clock::time_point start) {
 
 Reply error_reply(int status, const std::string& erro) {
     nlohmann::json j{{"erro", erro}};
-    return {status, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+    return {status,
+            j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+            "application/json",
+            {}};
 }
 
 Hub::Hub(const Config& config, Journal& journal, Device& device)
@@ -89,13 +94,47 @@ std::string Hub::activation_code() {
     return code_;
 }
 
-bool Hub::allowed(const Function& f, const Request& r) const {
+namespace {
+
+// The request carries `token`: as a bearer token, or as the password of a
+// browser's Basic authorization (any user name).
+bool has_token(const Request& r, const std::string& token) {
+    if (token.empty()) return true;
     const std::string auth = header(r, "authorization");
-    auto token_ok = [&](const std::string& token) {
-        return token.empty() || same_secret(auth, "Bearer " + token);
-    };
-    if (config_.admin.contains(r.remote) && token_ok(config_.admin_token)) return true;
-    return f.checkout && config_.checkouts.contains(r.remote) && token_ok(config_.checkouts_token);
+    if (same_secret(auth, "Bearer " + token)) return true;
+    if (auth.rfind("Basic ", 0) != 0) return false;
+    const std::optional<std::string> pair =
+        torvane::base64_decode(std::string_view(auth).substr(6));
+    const size_t colon = pair ? pair->find(':') : std::string::npos;
+    return colon != std::string::npos && same_secret(pair->substr(colon + 1), token);
+}
+
+} // namespace
+
+bool Hub::admin(const Request& r) const {
+    return config_.admin.contains(r.remote) && has_token(r, config_.admin_token);
+}
+
+bool Hub::allowed(const Function& f, const Request& r) const {
+    if (admin(r)) return true;
+    return f.checkout && config_.checkouts.contains(r.remote) &&
+           has_token(r, config_.checkouts_token);
+}
+
+bool Hub::foreign_origin(const Request& r) const {
+    if (!r.headers.count("origin")) return false;
+    const std::string origin = header(r, "origin");
+    for (const std::string& o : config_.origins)
+        if (o == origin) return false;
+    // A browser that reached satd by its address, not by a name (which a foreign
+    // site could point here), names that address in both headers: the technician's
+    // own page on a wildcard listen address.
+    const std::string host = header(r, "host");
+    std::array<unsigned char, 16> ignored{};
+    std::string bare = host.substr(0, host.rfind(':'));
+    if (bare.size() > 2 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
+    const char* scheme = config_.tls_certificate.empty() ? "http://" : "https://";
+    return !(parse_address(bare, ignored) && origin == scheme + host);
 }
 
 Reply Hub::extrato(const Request&, const std::string& name) {
@@ -132,7 +171,7 @@ Reply Hub::render(const std::string& funcao, const std::string& answer, extrato:
     options.profile = extrato::paper_profile(paper_mm);
     const extrato::Result out = extrato::render(answer, sale, format, options);
     if (out.error != extrato::Error::None) return error_reply(500, "extrato: " + out.message);
-    return Reply{200, out.bytes, "application/octet-stream"};
+    return Reply{200, out.bytes, "application/octet-stream", {}};
 }
 
 Reply Hub::handle(const Request& r) {
@@ -146,6 +185,7 @@ Reply Hub::handle(const Request& r) {
 }
 
 Reply Hub::refuse_or_call(const Request& r) {
+    if (std::optional<Reply> p = panel(r)) return *p;
     const std::string prefix = config_.base_path + "/";
     const std::string name = r.path.rfind(prefix, 0) == 0 ? r.path.substr(prefix.size()) : "";
     const Function* f = find_function(name);
@@ -153,13 +193,8 @@ Reply Hub::refuse_or_call(const Request& r) {
     if (!f && !extrato_path) return error_reply(404, "unknown function: " + r.path);
     if (r.method != (extrato_path ? "GET" : "POST"))
         return error_reply(405, extrato_path ? "only GET is allowed" : "only POST is allowed");
-    if (r.headers.count("origin")) {
-        const std::string origin = header(r, "origin");
-        bool own = false;
-        for (const std::string& o : config_.origins)
-            own = own || o == origin;
-        if (!own) return error_reply(403, "cross-site request refused: Origin " + origin);
-    }
+    if (foreign_origin(r))
+        return error_reply(403, "cross-site request refused: Origin " + header(r, "origin"));
     // The extrato is for whoever may sell.
     if (extrato_path) f = find_function("enviardadosvenda");
     if (!allowed(*f, r)) return error_reply(403, "not allowed from " + r.remote);
@@ -338,9 +373,11 @@ std::chrono::seconds Hub::wait_of(const Function& f) const {
     return std::chrono::seconds(it != config_.waits.end() ? it->second : config_.wait);
 }
 
-std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields) {
+std::string Hub::device_call(const Function& f, int caixa, int session, const Fields& fields,
+                             bool poll) {
     const auto start = Clock::now();
-    const auto out = device_.run(caixa, wait_of(f), [&] {
+    std::chrono::duration<double> waited{};
+    auto run = [&] {
         std::string code;
         {
             std::lock_guard<std::mutex> hold(code_mutex_);
@@ -356,9 +393,18 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
             code_ = novo;
         }
         return text;
-    });
+    };
+    // The poll waits for a rest of a second after the last call, and gives up after a
+    // minute of calls: the next poll comes soon after.
+    const auto out = poll ? device_.run_idle(std::chrono::seconds(1), std::chrono::minutes(1), run)
+                          : device_.run(caixa, wait_of(f), run, &waited);
+    if (poll && !out) return "";
     const std::string text = out ? *out : busy_answer(f, session);
-    log(caixa, f, session, answer_field(text, 1), since(start));
+    const std::string code = answer_field(text, 1);
+    log(caixa, f, session, code, since(start));
+    metrics_.call(f.funcao, code, std::chrono::duration<double>(Clock::now() - start).count());
+    if (!poll) metrics_.waited(waited.count());
+    if (code == "10000") keep_status(text);
     return text;
 }
 
@@ -434,12 +480,182 @@ void Hub::settle_orphans() {
 
 Reply Hub::answer(const Function& f, const std::string& text) {
     nlohmann::json j{{"funcao", f.funcao}, {"retorno", text}};
-    return {200, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+    return {200,
+            j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+            "application/json",
+            {}};
 }
 
 void Hub::log(int caixa, const Function& f, int session, const std::string& code, long ms) {
     std::fprintf(stderr, "satd: caixa %03d %s sessao %06d codigo %s %ld ms\n", caixa, f.funcao,
                  session, code.empty() ? "-" : code.c_str(), ms);
+}
+
+void Hub::keep_status(const std::string& answer) {
+    std::optional<Status> s = decode_status(answer);
+    std::lock_guard<std::mutex> hold(status_mutex_);
+    if (s) {
+        status_ = std::move(s);
+        polled_ = std::time(nullptr);
+        poll_error_.clear();
+    } else {
+        poll_error_ = "resposta ilegível: " + printable(answer);
+    }
+}
+
+bool Hub::poll_status() {
+    const Function* f = find_function("consultarstatusoperacional");
+    if (activation_code().empty()) return false;
+    const int session = journal_.next_session(0);
+    const std::string text = session ? device_call(*f, 0, session, {}, true) : "";
+    // Calls kept the device busy for a minute: not the device's fault, asked again later.
+    if (session && text.empty()) return false;
+    const std::string code = answer_field(text, 1);
+    std::lock_guard<std::mutex> hold(status_mutex_);
+    poll_tried_ = true;
+    if (code == "10000" && poll_error_.empty()) return true;
+    ++poll_failures_;
+    if (!session)
+        poll_error_ = "o diário não pode ser gravado";
+    else if (code != "10000")
+        poll_error_ = "código " + (code.empty() ? "nenhum" : code) + ": " + printable(text);
+    return false;
+}
+
+std::string Hub::metrics_text() {
+    Exposition out;
+    metrics_.write(out);
+    out.family("satd_device_waiting_calls", "gauge",
+               "Calls waiting for their turn on the device now.");
+    out.sample("satd_device_waiting_calls", {}, device_.waiting());
+    std::optional<Status> s;
+    std::time_t polled = 0;
+    bool tried = false;
+    std::uint64_t failures = 0;
+    bool failing = false;
+    {
+        std::lock_guard<std::mutex> hold(status_mutex_);
+        s = status_;
+        polled = polled_;
+        tried = poll_tried_;
+        failures = poll_failures_;
+        failing = !poll_error_.empty();
+    }
+    // A value the device did not give has no sample: absent, never zero.
+    auto gauge = [&](const char* name, const char* help, auto value) {
+        out.family(name, "gauge", help);
+        if (value) out.sample(name, {}, static_cast<double>(*value));
+    };
+    const Status none;
+    const Status& st = s ? *s : none;
+    out.family("satd_sat_info", "gauge", "The device's serial number and versions; always 1.");
+    if (s)
+        out.sample("satd_sat_info",
+                   {{"serie", st.serial}, {"versao_sb", st.firmware}, {"versao_layout", st.layout}},
+                   1);
+    gauge("satd_sat_certificate_expiry_timestamp_seconds",
+          "End of the last day of the device's certificate, as a Unix time.",
+          st.certificate_expiry);
+    gauge("satd_sat_last_contact_timestamp_seconds",
+          "The device's last communication with the tax authority (SEFAZ), as a Unix time.",
+          st.last_contact);
+    gauge("satd_sat_last_transmission_timestamp_seconds",
+          "The device's last transmission of CF-e to the tax authority, as a Unix time.",
+          st.last_transmission);
+    gauge("satd_sat_memory_used_bytes", "Memory for CF-e in use on the device.", st.memory_used);
+    gauge("satd_sat_memory_total_bytes", "Memory for CF-e on the device.", st.memory_total);
+    gauge("satd_sat_operating_state",
+          "0 unblocked, 1 blocked by SEFAZ, 2 by the taxpayer, 3 for lack of communication, "
+          "4 permanently.",
+          st.state);
+    gauge("satd_status_poll_age_seconds", "Seconds since the last status the device gave.",
+          polled ? std::optional<double>(std::difftime(std::time(nullptr), polled)) : std::nullopt);
+    gauge("satd_status_poll_up", "1 when the last status poll succeeded, 0 when it failed.",
+          tried ? std::optional<int>(!failing) : std::nullopt);
+    out.family("satd_status_poll_failures_total", "counter", "Status polls that failed.");
+    out.sample("satd_status_poll_failures_total", {}, static_cast<double>(failures));
+    out.family("satd_journal_rows", "gauge",
+               "Rows of the journal by SAT function and answer code (running: no outcome yet).");
+    for (const Journal::Count& c : journal_.counts())
+        out.sample("satd_journal_rows", {{"funcao", c.funcao}, {"codigo", c.code}},
+                   static_cast<double>(c.rows));
+    return out.text();
+}
+
+std::optional<Reply> Hub::panel(const Request& r) {
+    const bool page = r.path == "/", metrics = r.path == "/metrics";
+    const std::string prefix = "/painel/";
+    if (!page && !metrics && r.path.rfind(prefix, 0) != 0) return std::nullopt;
+    if (r.method != (page || metrics ? "GET" : "POST"))
+        return error_reply(405, page || metrics ? "only GET is allowed" : "only POST is allowed");
+    if (foreign_origin(r))
+        return error_reply(403, "cross-site request refused: Origin " + header(r, "origin"));
+    const bool may = admin(r) || (metrics && config_.metrics.contains(r.remote) &&
+                                  has_token(r, config_.metrics_token));
+    if (!may) {
+        Reply no = error_reply(403, "not allowed from " + r.remote);
+        // A browser asks the technician for the admin token as a password.
+        if (!metrics && config_.admin.contains(r.remote)) {
+            no = error_reply(401, "admin token required");
+            no.headers.emplace_back("WWW-Authenticate", "Basic realm=\"satd\", charset=\"UTF-8\"");
+        }
+        return no;
+    }
+    if (metrics) return Reply{200, metrics_text(), "text/plain; version=0.0.4; charset=utf-8", {}};
+    if (page) {
+        PageData d;
+        {
+            std::lock_guard<std::mutex> hold(status_mutex_);
+            d.status = status_;
+            d.polled = polled_;
+            d.poll_error = poll_error_;
+        }
+        d.calls = journal_.list(20);
+        std::reverse(d.calls.begin(), d.calls.end());
+        d.test_sale = config_.test_sale;
+        d.now = std::time(nullptr);
+        return Reply{200, status_page(d), "text/html; charset=utf-8", {}};
+    }
+    Fields fields;
+    std::string why;
+    if (!decode_form(r.body, fields, why)) return error_reply(400, why);
+    return panel_action(r.path.substr(prefix.size()), fields);
+}
+
+Reply Hub::panel_action(const std::string& action, const Fields& fields) {
+    const Function* f = find_function(action);
+    if (!f || (action != "consultarsat" && action != "testefimafim" && action != "extrairlogs"))
+        return error_reply(404, "unknown action: " + action);
+    Fields given;
+    if (action == "testefimafim") {
+        const auto it = fields.find("dados_venda");
+        if (it == fields.end() || !valid(Shape::Document, it->second))
+            return error_reply(400, "dados_venda: missing or invalid");
+        given["dados_venda"] = it->second;
+    }
+    if (activation_code().empty() && action != "consultarsat")
+        return error_reply(503, "no activation code configured");
+    const int session = journal_.next_session(0);
+    if (!session) return error_reply(500, "the journal cannot be written");
+    const std::string text = device_call(*f, 0, session, given);
+    const std::string html = "text/html; charset=utf-8";
+    if (action != "extrairlogs" || answer_field(text, 1) != "15000")
+        return Reply{200, result_page(f->funcao, text), html, {}};
+    const std::optional<std::string> log = torvane::base64_decode(answer_field(text, 5));
+    if (!log) return Reply{200, result_page(f->funcao, text), html, {}};
+    Reply reply{200, *log, "text/plain; charset=utf-8", {}};
+    std::string serial;
+    {
+        std::lock_guard<std::mutex> hold(status_mutex_);
+        if (status_) serial = status_->serial;
+    }
+    if (serial.find_first_not_of("0123456789") != std::string::npos) serial.clear();
+    const bool download = fields.count("baixar") && fields.at("baixar") == "1";
+    reply.headers.emplace_back("Content-Disposition",
+                               std::string(download ? "attachment" : "inline") +
+                                   "; filename=\"sat-" + (serial.empty() ? "" : serial + "-") +
+                                   "logs.txt\"");
+    return reply;
 }
 
 } // namespace satd

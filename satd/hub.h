@@ -19,7 +19,9 @@
 #include "form.h"
 #include "functions.h"
 #include "journal.h"
+#include "metrics.h"
 #include "printers.h"
+#include "status.h"
 
 namespace satd {
 
@@ -33,6 +35,7 @@ struct Reply {
     int status = 200;
     std::string body; // JSON, or the extrato's bytes
     std::string content_type = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers; // extra response headers
 };
 
 Reply error_reply(int status, const std::string& erro);
@@ -47,6 +50,8 @@ class Hub {
     // about again before later calls, until the device says.
     void recover();
     std::string activation_code();
+    // One status poll, when the device is idle: false when it did not answer a status.
+    bool poll_status();
 
   private:
     struct Pending {
@@ -55,6 +60,14 @@ class Hub {
         Reply reply;
     };
     Reply refuse_or_call(const Request& r);
+    // "/", "/metrics" and the page's buttons under "/painel/"; nullopt for other paths.
+    std::optional<Reply> panel(const Request& r);
+    Reply panel_action(const std::string& action, const Fields& fields);
+    std::string metrics_text();
+    // The admin list and its token (Bearer, or a browser's Basic password).
+    bool admin(const Request& r) const;
+    bool foreign_origin(const Request& r) const;
+    void keep_status(const std::string& answer);
     // GET <base>/extrato/<44 digits>.{txt,png,pdf}: the extrato of a receipt in the journal.
     Reply extrato(const Request& r, const std::string& name);
     // The extrato of an issued sale or cancellation (funcao, answer) in `format`;
@@ -67,7 +80,9 @@ class Hub {
                         const std::string& digest);
     // How long a call may wait for its turn ([deadlines], else [device] wait).
     std::chrono::seconds wait_of(const Function& f) const;
-    std::string device_call(const Function& f, int caixa, int session, const Fields& fields);
+    // `poll`: satd's own status poll, which yields to every checkout's call.
+    std::string device_call(const Function& f, int caixa, int session, const Fields& fields,
+                            bool poll = false);
     // The stored answer of `e`'s session when the device has one; "" when it has none
     // (11003); nullopt when it could not say.
     std::optional<std::string> ask_device(const Entry& e);
@@ -77,6 +92,14 @@ class Hub {
     void log(int caixa, const Function& f, int session, const std::string& code, long ms);
 
     const Config& config_;
+    Metrics metrics_;
+    // The last status the device gave, and how the polls went.
+    std::mutex status_mutex_;
+    std::optional<Status> status_;
+    std::time_t polled_ = 0;  // when status_ came
+    std::string poll_error_;  // of the last poll, when it failed
+    bool poll_tried_ = false; // a poll has ended, well or not
+    std::uint64_t poll_failures_ = 0;
     Printers printers_;
     Journal& journal_;
     Device& device_;

@@ -105,6 +105,7 @@ bool Journal::open(const std::string& path, std::string& why, bool read_only) {
              "cfe_key TEXT, amount TEXT, started TEXT NOT NULL, finished TEXT, ms INTEGER)") &&
         exec("CREATE UNIQUE INDEX IF NOT EXISTS calls_key ON calls (checkout, "
              "idempotency_key) WHERE idempotency_key IS NOT NULL") &&
+        exec("CREATE INDEX IF NOT EXISTS calls_code ON calls (function, running, code)") &&
         exec("CREATE TABLE IF NOT EXISTS sessions (checkout INTEGER PRIMARY KEY, last INTEGER)") &&
         exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT)");
     if (!ok) why = path + ": " + sqlite3_errmsg(db_);
@@ -202,6 +203,18 @@ std::vector<Entry> Journal::list(int limit) {
     std::vector<Entry> out;
     while (s.step())
         out.push_back(read_entry(s));
+    return out;
+}
+
+std::vector<Journal::Count> Journal::counts() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    // The index calls_code makes this a scan of the index alone.
+    Statement s(db_,
+                "SELECT function, CASE WHEN running THEN 'running' WHEN coalesce(code, '') = '' "
+                "THEN 'none' ELSE code END, count(*) FROM calls GROUP BY 1, 2");
+    std::vector<Count> out;
+    while (s.step())
+        out.push_back({s.text(0), s.text(1), s.integer(2)});
     return out;
 }
 

@@ -56,6 +56,13 @@ class Journal {
     // The newest issued sale or cancellation whose CF-e key is `chave` ("CFe" + 44 digits).
     std::optional<Entry> issued(const std::string& chave);
 
+    // The rows by function and answer code ("running", or "none" when no answer came).
+    struct Count {
+        std::string funcao, code;
+        long long rows;
+    };
+    std::vector<Count> counts();
+
     std::string setting(const std::string& name);
     bool set_setting(const std::string& name, const std::string& value);
 

@@ -10,7 +10,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "config.h"
@@ -78,6 +80,8 @@ void whole_answer(const httplib::Request& req) {
 
 void send(httplib::Response& res, const Reply& reply) {
     res.status = reply.status;
+    for (const auto& [name, value] : reply.headers)
+        res.set_header(name.c_str(), value);
     res.set_content(reply.body, reply.content_type.c_str());
 }
 
@@ -251,12 +255,39 @@ int main(int argc, char** argv) {
         threads.emplace_back([&s] { s->listen_after_bind(); });
     sd_notify(0, "READY=1");
 
+    // The status poll: soon after start, then every poll_minutes; a poll that got no
+    // status is tried again within a minute.
+    std::mutex poll_mutex;
+    std::condition_variable poll_wake;
+    bool stopping = false;
+    std::thread poller;
+    if (config.poll_minutes > 0)
+        poller = std::thread([&] {
+            std::unique_lock<std::mutex> hold(poll_mutex);
+            auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            while (!poll_wake.wait_until(hold, next, [&] { return stopping; })) {
+                hold.unlock();
+                const bool ok = hub.poll_status();
+                hold.lock();
+                const std::chrono::minutes every(config.poll_minutes);
+                next = std::chrono::steady_clock::now() +
+                       (ok ? std::chrono::duration_cast<std::chrono::seconds>(every)
+                           : std::min<std::chrono::seconds>(every, std::chrono::minutes(1)));
+            }
+        });
+
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
     std::fprintf(stderr, "satd: %s: finishing the call on the device, then stopping\n",
                  strsignal(signal_number));
     sd_notify(0, "STOPPING=1");
+    {
+        std::lock_guard<std::mutex> hold(poll_mutex);
+        stopping = true;
+    }
+    poll_wake.notify_all();
     device.stop();
+    if (poller.joinable()) poller.join();
     for (auto& s : servers)
         s->stop();
     for (auto& t : threads)

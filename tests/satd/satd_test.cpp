@@ -114,7 +114,11 @@ class SatdTest : public ::testing::Test {
         if (ini.empty())
             ini = "[server]\nlisten = 127.0.0.1:0\n" + extra +
                   "\n[device]\nactivation_code = 12345678\nserial = " + kLine +
-                  "\n[journal]\ndatabase = " + halvex + "/satd.db\n";
+                  "\n[journal]\ndatabase = " + halvex +
+                  "/satd.db\n"
+                  // The poll's calls would come between the frames that tests count.
+                  "[status]\npoll_minutes = " +
+                  (poll ? "10" : "0") + "\n";
         ASSERT_TRUE(write_file(halvex + "/satd.ini", ini));
         err = halvex + "/satd.err." + std::to_string(++runs);
         const std::string cfg = halvex + "/satd.ini";
@@ -156,11 +160,18 @@ class SatdTest : public ::testing::Test {
     Http call(const std::string& name, const Form& f, const std::string& headers = "") {
         return http(port, post(name, form(f), headers));
     }
+    Http get(const std::string& path, const char* source, const std::string& headers) {
+        return http(port,
+                    "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                        headers + "\r\n",
+                    source);
+    }
 
     std::string halvex, ini, err;
     std::unique_ptr<Emulator> emu;
     pid_t pid = -1;
     int port = 0, runs = 0;
+    bool poll = false; // satd's status poll
 };
 
 const std::string kSign = "mNUR/sFFp91Ri8/e5lljvD4FdKLRTg93f6RS26GjJrpn/Ob3++y3yYHVtq9PZTQ0+"
@@ -331,8 +342,44 @@ TEST_F(SatdTest, AllowListsTokensAndOrigin) {
     for (const Row& r : rows)
         EXPECT_EQ(http(port, post(r.name, body, r.headers), r.source).status, r.status)
             << r.name << " from " << r.source << " " << r.headers;
+    // The page takes the admin token also as a browser's Basic password.
+    const std::string basic =
+        "Authorization: Basic " + torvane::base64_encode("tecnico:s3gredo") + "\r\n";
+    EXPECT_EQ(get("/", "127.0.0.1", "").status, 401);
+    EXPECT_EQ(get("/", "127.0.0.1", basic).status, 200);
+    EXPECT_EQ(get("/", "127.0.0.2", basic).status, 403);
     EXPECT_EQ(read_file(err).find("s3gredo"), std::string::npos);
     EXPECT_EQ(read_file(err).find("12345678"), std::string::npos);
+}
+
+TEST_F(SatdTest, MetricsCountTheCallsAndPassPromtool) {
+    device();
+    start("[access]\nadmin = 127.0.0.1\nmetrics = 127.0.0.3\n");
+    for (const char* name : {"consultarsat", "consultarsat", "consultarstatusoperacional"})
+        ASSERT_EQ(call(name, {{"numero_caixa", "1"}}).status, 200);
+    ASSERT_EQ(
+        call("enviardadosvenda", {{"numero_caixa", "2"}, {"dados_venda", sale_document()}}).status,
+        200);
+    EXPECT_EQ(get("/metrics", "127.0.0.2", "").status, 403);
+    EXPECT_EQ(get("/", "127.0.0.3", "").status, 403);
+    const Http m = get("/metrics", "127.0.0.3", "");
+    ASSERT_EQ(m.status, 200);
+    for (const char* line :
+         {"satd_calls_total{funcao=\"ConsultarSAT\",codigo=\"08000\"} 2\n",
+          "satd_calls_total{funcao=\"EnviarDadosVenda\",codigo=\"06000\"} 1\n",
+          "satd_call_duration_seconds_count{funcao=\"ConsultarSAT\"} 2\n",
+          "satd_device_wait_seconds_count 4\n", "satd_device_waiting_calls 0\n",
+          "satd_journal_rows{funcao=\"EnviarDadosVenda\",codigo=\"06000\"} 1\n",
+          "satd_sat_memory_total_bytes 4294967296\n", "satd_sat_operating_state 0\n"})
+        EXPECT_NE(m.body.find(line), std::string::npos) << line << m.body;
+    // No poll ran: what only a poll tells is absent, not zero.
+    EXPECT_EQ(m.body.find("\nsatd_status_poll_up "), std::string::npos);
+    if (access("/usr/bin/promtool", X_OK) != 0)
+        GTEST_SKIP() << "promtool not installed (package prometheus): scripts/setup installs it";
+    ASSERT_TRUE(write_file(halvex + "/metrics.txt", m.body));
+    const testsupport::Run check =
+        run_program({"/bin/sh", "-c", "promtool check metrics < metrics.txt"}, halvex);
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
 TEST_F(SatdTest, BadRequestsAreRefusedAndSatdLivesOn) {
@@ -518,6 +565,7 @@ TEST_F(SatdTest, PageInABrowser) {
     if (access(kChromium, X_OK) != 0 || access(kChromedriver, X_OK) != 0)
         GTEST_SKIP() << "chromium/chromedriver not installed: scripts/setup installs them";
     device();
+    poll = true;
     start();
     Browser browser(halvex, 1000, 1400);
     ASSERT_EQ(browser.error(), "");
@@ -535,6 +583,8 @@ TEST_F(SatdTest, PageInABrowser) {
     for (int i = 0; i < 50 && (result = browser.text("#resultado")).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_NE(result.find("|08000|"), std::string::npos) << result << browser.error();
+    // The picture is of the page itself, with the status the poll read.
+    ASSERT_TRUE(browser.open(page)) << browser.error();
     const char* to = std::getenv("SATD_PAGE_SCREENSHOT");
     const std::string png = browser.screenshot_png(), path = to ? to : halvex + "/satd-page.png";
     ASSERT_TRUE(write_file(path, png));
