@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -35,36 +34,30 @@ std::string roundtrip(int port, const std::string& request) {
     timeval tv{60, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     std::string in;
+    size_t end = std::string::npos, size = 0;
+    char buf[65536];
     if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-        char buf[65536];
-        size_t end = std::string::npos, want = 0;
-        for (ssize_t n; (end == std::string::npos || in.size() < want) &&
-                        (n = recv(fd, buf, sizeof buf, 0)) > 0;) {
-            in.append(buf, size_t(n));
-            if (end == std::string::npos && (end = in.find("\r\n\r\n")) != std::string::npos) {
-                want = end + 4;
-                for (size_t at = in.find('\n'); at < end; at = in.find('\n', at + 1))
-                    if (strncasecmp(in.c_str() + at + 1, "content-length:", 15) == 0)
-                        want += size_t(std::atol(in.c_str() + at + 16));
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
+        for (ssize_t n; (end == std::string::npos || in.size() < end + 4 + size) &&
+                        (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+            if (in.append(buf, size_t(n)); end == std::string::npos) {
+                end = in.find("\r\n\r\n");
+                const char* length = strcasestr(in.c_str(), "\ncontent-length:");
+                size = length ? size_t(std::atol(length + 16)) : 0;
             }
-        }
-        in = end == std::string::npos ? "" : in.substr(end + 4);
-    }
     close(fd);
-    return in;
+    return end == std::string::npos ? "" : in.substr(end + 4);
 }
 
 } // namespace
 
 Browser::Browser(const std::string& dir, int width, int height) {
     const std::string log = dir + "/chromedriver.log";
-    std::vector<std::string> env{"HOME=" + dir};
+    // HOME too in the test's folder: chromium writes its settings and caches there.
+    std::string home = "HOME=" + dir;
+    std::vector<char*> envp{home.data()};
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "HOME=", 5) != 0) env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
+        if (std::strncmp(*e, "HOME=", 5) != 0) envp.push_back(*e);
     envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
