@@ -105,11 +105,48 @@ bool Journal::open(const std::string& path, std::string& why, bool read_only) {
              "cfe_key TEXT, amount TEXT, started TEXT NOT NULL, finished TEXT, ms INTEGER)") &&
         exec("CREATE UNIQUE INDEX IF NOT EXISTS calls_key ON calls (checkout, "
              "idempotency_key) WHERE idempotency_key IS NOT NULL") &&
-        exec("CREATE INDEX IF NOT EXISTS calls_code ON calls (function, running, code)") &&
         exec("CREATE TABLE IF NOT EXISTS sessions (checkout INTEGER PRIMARY KEY, last INTEGER)") &&
         exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT)");
-    if (!ok) why = path + ": " + sqlite3_errmsg(db_);
-    return ok;
+    if (!ok || !keep_counts()) {
+        why = path + ": " + sqlite3_errmsg(db_);
+        exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+// The rows by function and outcome, kept by triggers in the same transaction as the
+// rows themselves, so that /metrics need not count a journal of years at every
+// scrape. A journal written before the counts existed is counted once, here. On
+// failure the caller rolls the transaction back.
+bool Journal::keep_counts() {
+    {
+        Statement exists(db_, "SELECT 1 FROM sqlite_master WHERE name = 'outcome_counts'");
+        if (exists.step()) return true;
+    }
+    auto of = [](const char* row) {
+        std::string text = "CASE WHEN R.running THEN 'running' WHEN coalesce(R.code, '') = '' "
+                           "THEN 'none' ELSE R.code END";
+        for (size_t at; (at = text.find("R.")) != std::string::npos;)
+            text.replace(at, 1, row);
+        return text;
+    };
+    auto add = [&](const char* row, const char* n) {
+        return std::string("INSERT INTO outcome_counts VALUES (") + row + ".function, " + of(row) +
+               ", " + n + ") ON CONFLICT DO UPDATE SET rows = rows + " + n + ";";
+    };
+    const std::string sql =
+        "BEGIN IMMEDIATE;"
+        "CREATE TABLE outcome_counts (function TEXT NOT NULL, outcome TEXT NOT NULL, rows "
+        "INTEGER NOT NULL, PRIMARY KEY (function, outcome));"
+        "INSERT INTO outcome_counts SELECT function, " +
+        of("calls") + ", count(*) FROM calls GROUP BY 1, 2;" +
+        "CREATE TRIGGER outcome_insert AFTER INSERT ON calls BEGIN " + add("new", "1") + " END;" +
+        "CREATE TRIGGER outcome_update AFTER UPDATE OF function, running, code ON calls BEGIN " +
+        add("old", "-1") + add("new", "1") + " END;" +
+        "CREATE TRIGGER outcome_delete AFTER DELETE ON calls BEGIN " + add("old", "-1") +
+        " END;COMMIT;";
+    return exec(sql.c_str());
 }
 
 int Journal::next_session(int caixa) {
@@ -208,10 +245,8 @@ std::vector<Entry> Journal::list(int limit) {
 
 std::vector<Journal::Count> Journal::counts() {
     std::lock_guard<std::mutex> hold(mutex_);
-    // The index calls_code makes this a scan of the index alone.
-    Statement s(db_,
-                "SELECT function, CASE WHEN running THEN 'running' WHEN coalesce(code, '') = '' "
-                "THEN 'none' ELSE code END, count(*) FROM calls GROUP BY 1, 2");
+    Statement s(db_, "SELECT function, outcome, rows FROM outcome_counts WHERE rows > 0 "
+                     "ORDER BY 1, 2");
     std::vector<Count> out;
     while (s.step())
         out.push_back({s.text(0), s.text(1), s.integer(2)});

@@ -68,6 +68,7 @@ class Journal {
 
   private:
     bool exec(const char* sql);
+    bool keep_counts();
     static constexpr int kSessionBlock = 100;
     struct Counter {
         int last = 0; // the number handed out last, 1..999; 0: none yet

@@ -74,6 +74,7 @@ TEST(SatdStatus, DecodesFieldsAndKeepsEmptyOrMalformedOnesUnknown) {
                    {24, ""},
                    {24, "20260231080000"},
                    {24, "20261201"},
+                   {24, "20261201080099"},
                    {16, "99999999999999 Tbytes"},
                    {24, "00000000000000"},
                    {26, "2031022"},
@@ -149,15 +150,17 @@ TEST(SatdMetrics, WriterFollowsTheTextFormat) {
 TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
     Device device;
     std::string order;
+    std::optional<std::string> polled;
     std::thread poll([&] {
-        device.run_idle(std::chrono::milliseconds(300), std::chrono::seconds(5),
-                        [&] { return order += "P", std::string(); });
+        polled = device.run_idle(std::chrono::milliseconds(300), std::chrono::seconds(5),
+                                 [&] { return order += "P", std::string("status"); });
     });
     device.run(1, std::chrono::seconds(5), [&] { return order += "1", std::string(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // still resting
     device.run(2, std::chrono::seconds(5), [&] { return order += "2", std::string(); });
     poll.join();
     EXPECT_EQ(order, "12P");
+    EXPECT_EQ(polled, "status");
     EXPECT_FALSE(device.run_idle(std::chrono::seconds(9), std::chrono::milliseconds(50),
                                  [] { return std::string(); }));
 }
