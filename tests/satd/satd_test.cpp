@@ -9,13 +9,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
 #include "base64.h"
 #include "satlib.h"
-#include "webdriver.h"
+
+extern char** environ;
 
 using namespace testsupport;
 using nlohmann::json;
@@ -92,6 +94,106 @@ std::string post(const std::string& name, const std::string& body, const std::st
            (*type ? std::string("Content-Type: ") + type + "\r\n" : "") + headers +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+constexpr const char* kChromedriver = "/usr/bin/chromedriver";
+
+// A headless chromium driven through chromedriver's WebDriver interface, with HOME,
+// the log and the browser's profile in `dir`. chromedriver's process group, the
+// browser with it, goes with the object or the test.
+class Browser {
+  public:
+    Browser(const std::string& dir, int width, int height) {
+        const std::string log = dir + "/chromedriver.log", home = "HOME=" + dir;
+        std::vector<const char*> env{home.c_str()};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "HOME=", 5) != 0) env.push_back(*e);
+        env.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+            if (chdir(dir.c_str()) == 0)
+                execle(kChromedriver, kChromedriver, "--port=0", nullptr, env.data());
+            _exit(127);
+        }
+        const std::string ready = "started successfully on port ";
+        for (int i = 0; i < 500 && port_ == 0; ++i) {
+            const std::string text = read_file(log);
+            if (const auto at = text.find(ready); at != std::string::npos)
+                port_ = std::atoi(text.c_str() + at + ready.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        // Over a pipe rather than a port, the browser also quits when chromedriver dies.
+        const json args = {"--remote-debugging-pipe",
+                           "--no-sandbox",
+                           "--headless=new",
+                           "--disable-gpu",
+                           "--user-data-dir=" + dir + "/chromium",
+                           "--window-size=" + std::to_string(width) + "," + std::to_string(height)};
+        const json options{{"binary", kChromium}, {"args", args}};
+        const json v = call(
+            "POST", "", {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", options}}}}}});
+        session_ = v.is_object() ? "/" + v.value("sessionId", "") : "";
+        if (port_ == 0) why_ = "chromedriver did not start: " + read_file(log);
+    }
+    ~Browser() {
+        if (!session_.empty()) call("DELETE", "");
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL); // in case it had not made its group yet
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& error() const { return why_; }
+    bool open(const std::string& url) {
+        return !session_.empty() && (call("POST", "/url", {{"url", url}}), why_.empty());
+    }
+    // The rendered text of the first element that matches `css`; empty when none does.
+    std::string text(const std::string& css) {
+        const std::string id = element(css);
+        const json v = id.empty() ? nullptr : call("GET", "/element/" + id + "/text");
+        return v.is_string() ? v.get<std::string>() : "";
+    }
+    bool click(const std::string& css) {
+        const std::string id = element(css);
+        return !id.empty() &&
+               (call("POST", "/element/" + id + "/click", json::object()), why_.empty());
+    }
+    std::string screenshot_png() {
+        const json v = call("GET", "/screenshot");
+        return v.is_string() ? torvane::base64_decode(v.get<std::string>()).value_or("") : "";
+    }
+
+  private:
+    // One command of the session (path "" with no session yet: a new one); its
+    // "value", or null with error() set. Through curl: chromedriver keeps its
+    // connections open after the answer.
+    json call(const char* method, const std::string& path, const json& body = nullptr) {
+        const std::string url =
+            "http://127.0.0.1:" + std::to_string(port_) + "/session" + session_ + path;
+        std::vector<std::string> argv{"/usr/bin/curl", "-s", "-m", "60", "-X", method, url};
+        if (!body.is_null())
+            argv.insert(argv.end(),
+                        {"-H", "Content-Type: application/json", "--data-binary", body.dump()});
+        const json j = json::parse(run_program(argv, "/").out, nullptr, false);
+        const json v = j.is_object() && j.contains("value") ? j["value"] : nullptr;
+        why_ = j.is_discarded()                       ? url + ": no answer"
+               : v.is_object() && v.contains("error") ? url + ": " + v.value("message", "")
+                                                      : "";
+        return why_.empty() ? v : nullptr;
+    }
+    std::string element(const std::string& css) {
+        const json v = call("POST", "/element", {{"using", "css selector"}, {"value", css}});
+        // A found element is an object with one member, named by the protocol.
+        return v.is_object() && !v.empty() ? v.begin()->get<std::string>() : "";
+    }
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string session_, why_;
+};
 
 class SatdTest : public ::testing::Test {
   protected:
