@@ -377,7 +377,9 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
                              bool poll) {
     const auto start = Clock::now();
     std::chrono::duration<double> waited{};
+    auto began = start; // on the device
     auto run = [&] {
+        began = Clock::now();
         std::string code;
         {
             std::lock_guard<std::mutex> hold(code_mutex_);
@@ -402,7 +404,9 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
     const std::string text = out ? *out : busy_answer(f, session);
     const std::string code = answer_field(text, 1);
     log(caixa, f, session, code, since(start));
-    metrics_.call(f.funcao, code, std::chrono::duration<double>(Clock::now() - start).count());
+    // The poll's own wait for the device to rest is no latency of the device's.
+    metrics_.call(f.funcao, code,
+                  std::chrono::duration<double>(Clock::now() - (poll ? began : start)).count());
     if (!poll) metrics_.waited(waited.count());
     if (code == "10000") keep_status(text);
     return text;
