@@ -131,8 +131,10 @@ bool Hub::foreign_origin(const Request& r) const {
     // own page on a wildcard listen address.
     const std::string host = header(r, "host");
     std::array<unsigned char, 16> ignored{};
-    std::string bare = host.substr(0, host.rfind(':'));
-    if (bare.size() > 2 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
+    // "[v6]" and "[v6]:port" in brackets; "v4" and "v4:port" without.
+    const bool v6 = !host.empty() && host.front() == '[';
+    const std::string bare =
+        v6 ? host.substr(1, host.find(']') - 1) : host.substr(0, host.find(':'));
     const char* scheme = config_.tls_certificate.empty() ? "http://" : "https://";
     return !(parse_address(bare, ignored) && origin == scheme + host);
 }
@@ -408,7 +410,8 @@ std::string Hub::device_call(const Function& f, int caixa, int session, const Fi
     metrics_.call(f.funcao, code,
                   std::chrono::duration<double>(Clock::now() - (poll ? began : start)).count());
     if (!poll) metrics_.waited(waited.count());
-    if (code == "10000") keep_status(text);
+    // Only the device's own status now: ConsultarNumeroSessao may bring back an old one.
+    if (code == "10000" && std::string(f.name) == "consultarstatusoperacional") keep_status(text);
     return text;
 }
 

@@ -450,6 +450,9 @@ TEST_F(SatdTest, AllowListsTokensAndOrigin) {
     EXPECT_EQ(get("/", "127.0.0.1", "").status, 401);
     EXPECT_EQ(get("/", "127.0.0.1", basic).status, 200);
     EXPECT_EQ(get("/", "127.0.0.2", basic).status, 403);
+    const std::string v6 =
+        "POST /painel/consultarsat HTTP/1.1\r\nHost: [::1]\r\nOrigin: http://[::1]";
+    EXPECT_EQ(http(port, v6 + "\r\nConnection: close\r\n" + basic + "\r\n").status, 200);
     EXPECT_EQ(read_file(err).find("s3gredo"), std::string::npos);
     EXPECT_EQ(read_file(err).find("12345678"), std::string::npos);
 }
@@ -476,6 +479,12 @@ TEST_F(SatdTest, MetricsCountTheCallsAndPassPromtool) {
         EXPECT_NE(m.body.find(line), std::string::npos) << line << m.body;
     // No poll ran: what only a poll tells is absent, not zero.
     EXPECT_EQ(m.body.find("\nsatd_status_poll_up "), std::string::npos);
+    // A status of the past that ConsultarNumeroSessao brings back is no news.
+    for (const char* name : {"bloquearsat", "consultarstatusoperacional"})
+        call(name, {{"numero_caixa", "1"}});
+    call("consultarnumerosessao", {{"numero_caixa", "1"}, {"numero_sessao", "1003"}});
+    const Http after = get("/metrics", "127.0.0.3", "");
+    EXPECT_NE(after.body.find("\nsatd_sat_operating_state 2\n"), std::string::npos) << after.body;
     if (access("/usr/bin/promtool", X_OK) != 0)
         GTEST_SKIP() << "promtool not installed (package prometheus): scripts/setup installs it";
     ASSERT_TRUE(write_file(halvex + "/metrics.txt", m.body));
