@@ -23,10 +23,41 @@ std::vector<std::uint64_t> Histogram::cumulative() const {
     return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i` (no overlong form, no
+// surrogate, nothing past U+10FFFF); 0 when there is none.
+size_t utf8_sequence(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    const size_t n = c < 0x80                ? 1
+                     : c >= 0xc2 && c < 0xe0 ? 2
+                     : c >= 0xe0 && c < 0xf0 ? 3
+                     : c >= 0xf0 && c < 0xf5 ? 4
+                                             : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    std::uint32_t code = n == 1 ? c : c & (0x7f >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        code = code << 6 | (byte(i + k) & 0x3f);
+    }
+    const bool bad = (n == 3 && (code < 0x800 || (code >= 0xd800 && code < 0xe000))) ||
+                     (n == 4 && (code < 0x10000 || code > 0x10ffff));
+    return bad ? 0 : n;
+}
+
+} // namespace
+
 std::string escape_label(const std::string& value) {
     std::string out;
-    for (const char c : value) {
-        if (c == '\\' || c == '"')
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        // A scrape with one value that is not UTF-8 is refused whole: such bytes, from
+        // the device's answers, become U+FFFD.
+        if (const size_t n = utf8_sequence(value, i); n != 1) {
+            out += n ? value.substr(i, n) : "\xef\xbf\xbd";
+            i += n ? n - 1 : 0;
+        } else if (c == '\\' || c == '"')
             out += {'\\', c};
         else if (c == '\n')
             out += "\\n";

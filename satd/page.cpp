@@ -31,8 +31,10 @@ constexpr const char* kHead =
     "</style></head><body>\n";
 
 std::string head(const std::string& title) {
-    char text[2048];
-    std::snprintf(text, sizeof text, kHead, html_escape(title).c_str());
+    // As long as the title needs: the device's serial number is in it.
+    const std::string t = html_escape(title);
+    std::string text(static_cast<size_t>(std::snprintf(nullptr, 0, kHead, t.c_str())), '\0');
+    std::snprintf(text.data(), text.size() + 1, kHead, t.c_str());
     return text;
 }
 

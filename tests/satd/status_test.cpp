@@ -103,7 +103,7 @@ TEST(SatdStatus, AlertsAtTheDocumentedLimits) {
 
 TEST(SatdPage, EscapesEveryValueFromTheDeviceAndTheJournal) {
     PageData d;
-    d.status = decode_status(status_answer(5, "<b>9</b>"));
+    d.status = decode_status(status_answer(5, "<b>9</b>" + std::string(500, '&')));
     Entry e;
     e.funcao = "<script>x</script>";
     e.valor = "\"'&";
@@ -113,12 +113,14 @@ TEST(SatdPage, EscapesEveryValueFromTheDeviceAndTheJournal) {
     const std::string html = status_page(d) + result_page("<t>", "a<b");
     for (const char* raw : {"<b>9", "<script>", "\"'&", "</textarea><img", "<i>", "<t>", "a<b"})
         EXPECT_EQ(html.find(raw), std::string::npos) << raw;
+    EXPECT_NE(status_page(d).find("</title>"), std::string::npos); // however long the serial
 }
 
 TEST(SatdMetrics, WriterFollowsTheTextFormat) {
     Exposition out;
     out.family("x_total", "counter", "Help.");
     out.sample("x_total", {{"a", "q\"\\\nz"}, {"b", ""}}, 3);
+    out.sample("x_total", {{"a", "\xff\xc3\xa9\xed\xa0\x80"}}, 1); // not UTF-8, é, a surrogate
     Histogram h;
     for (double v : {0.05, 0.07, 200.0})
         h.observe(v);
@@ -130,7 +132,8 @@ TEST(SatdMetrics, WriterFollowsTheTextFormat) {
     for (const char* line :
          {"d_seconds_bucket{le=\"0.05\"} 1\n", "d_seconds_bucket{le=\"0.1\"} 2\n",
           "d_seconds_bucket{le=\"120\"} 2\n", "d_seconds_bucket{le=\"+Inf\"} 3\n",
-          "d_seconds_sum 200.12\n", "d_seconds_count 3\n"})
+          "d_seconds_sum 200.12\n", "d_seconds_count 3\n",
+          "x_total{a=\"\xef\xbf\xbd\xc3\xa9\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"} 1\n"})
         EXPECT_NE(t.find(line), std::string::npos) << line << t;
 }
 
