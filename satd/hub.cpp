@@ -187,7 +187,16 @@ Reply Hub::handle(const Request& r) {
 }
 
 Reply Hub::refuse_or_call(const Request& r) {
-    if (std::optional<Reply> p = panel(r)) return *p;
+    if (std::optional<Reply> p = panel(r)) {
+        // The page runs no script and loads nothing, and no other site may frame it
+        // to make the technician press its buttons unawares.
+        p->headers.emplace_back("Content-Security-Policy",
+                                "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; "
+                                "form-action 'self'; frame-ancestors 'none'");
+        p->headers.emplace_back("X-Frame-Options", "DENY");
+        p->headers.emplace_back("X-Content-Type-Options", "nosniff");
+        return *p;
+    }
     const std::string prefix = config_.base_path + "/";
     const std::string name = r.path.rfind(prefix, 0) == 0 ? r.path.substr(prefix.size()) : "";
     const Function* f = find_function(name);
