@@ -45,9 +45,9 @@ std::optional<std::time_t> local_time(const std::string& text, size_t size = 14)
 }
 
 std::string key_or_empty(const std::string& text) {
-    // Devices send 44 zeros, or nothing, when there is no such CF-e.
-    if (!digits(text, 44) || text.find_first_not_of('0') == std::string::npos) return "";
-    return text;
+    // Devices send 44 zeros, or nothing, when there is no such CF-e. Any other text
+    // is kept as sent: a malformed key is not "none".
+    return text.find_first_not_of('0') == std::string::npos ? "" : text;
 }
 
 } // namespace

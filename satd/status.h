@@ -23,7 +23,7 @@ struct Status {
     std::optional<std::time_t> device_time;                 // DH_ATUAL
     std::string firmware;                                   // VER_SB
     std::string layout;                                     // VER_LAYOUT
-    std::string last_cfe;                          // ULTIMO_CF-E-SAT: 44 digits, empty when none
+    std::string last_cfe;                          // ULTIMO_CF-E-SAT as sent; empty when none
     std::string first_pending, last_pending;       // LISTA_INICIAL, LISTA_FINAL
     std::optional<std::time_t> last_transmission;  // DH_CFE
     std::optional<std::time_t> last_contact;       // DH_ULTIMA

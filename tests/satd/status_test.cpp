@@ -63,6 +63,7 @@ TEST(SatdStatus, DecodesFieldsAndKeepsEmptyOrMalformedOnesUnknown) {
     EXPECT_EQ(s->certificate_expiry, 1930089599); // end of 2031-02-28
     EXPECT_EQ(s->state, 0);
     EXPECT_EQ(s->last_cfe, ""); // 44 zeros: none
+    EXPECT_EQ(decode_status(status_answer(21, "CFe1"))->first_pending, "CFe1");
     EXPECT_FALSE(s->last_transmission == std::nullopt);
 
     // "field:value" that must stay unknown.
