@@ -524,6 +524,9 @@ bool Hub::poll_status() {
     if (activation_code().empty()) return false;
     const int session = journal_.next_session(0);
     const std::string text = session ? device_call(*f, 0, session, {}, true) : "";
+    // A sale cut short is asked about now, not only at the next checkout's call: the
+    // device keeps the last sessions only, and idle hours of polls would push it out.
+    if (has_orphans_) settle_orphans();
     // Calls kept the device busy for a minute: not the device's fault, asked again later.
     if (session && text.empty()) return false;
     const std::string code = answer_field(text, 1);
