@@ -138,12 +138,12 @@ TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
     Device device;
     std::string order;
     std::optional<std::string> polled;
+    device.run(1, std::chrono::seconds(5), [&] { return order += "1", std::string(); });
     std::thread poll([&] {
-        polled = device.run_idle(std::chrono::milliseconds(300), std::chrono::seconds(5),
+        polled = device.run_idle(std::chrono::milliseconds(500), std::chrono::seconds(5),
                                  [&] { return order += "P", std::string("status"); });
     });
-    device.run(1, std::chrono::seconds(5), [&] { return order += "1", std::string(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // still resting
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the device still rests
     device.run(2, std::chrono::seconds(5), [&] { return order += "2", std::string(); });
     poll.join();
     EXPECT_EQ(order, "12P");
