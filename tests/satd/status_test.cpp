@@ -2,6 +2,7 @@
 // writer and the device worker's turns.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
@@ -154,13 +155,16 @@ TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
 
 TEST(SatdDevice, ACallThatGaveUpLeavesNoTurnBehind) {
     Device device;
+    std::atomic<bool> running{false};
     std::thread busy([&] {
-        device.run(1, std::chrono::seconds(5), [] {
+        device.run(1, std::chrono::seconds(5), [&] {
+            running = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             return std::string();
         });
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (!running)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(device.run(2, std::chrono::milliseconds(50), [] { return std::string("x"); }));
     busy.join();
     EXPECT_EQ(device.waiting(), 0);
