@@ -2,6 +2,7 @@
 // writer and the device worker's turns.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
@@ -141,12 +142,12 @@ TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
     Device device;
     std::string order;
     std::optional<std::string> polled;
+    device.run(1, std::chrono::seconds(5), [&] { return order += "1", std::string(); });
     std::thread poll([&] {
-        polled = device.run_idle(std::chrono::milliseconds(300), std::chrono::seconds(5),
+        polled = device.run_idle(std::chrono::milliseconds(500), std::chrono::seconds(5),
                                  [&] { return order += "P", std::string("status"); });
     });
-    device.run(1, std::chrono::seconds(5), [&] { return order += "1", std::string(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // still resting
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the device still rests
     device.run(2, std::chrono::seconds(5), [&] { return order += "2", std::string(); });
     poll.join();
     EXPECT_EQ(order, "12P");
@@ -157,13 +158,16 @@ TEST(SatdDevice, ThePollWaitsForRestAndYieldsToCheckouts) {
 
 TEST(SatdDevice, ACallThatGaveUpLeavesNoTurnBehind) {
     Device device;
+    std::atomic<bool> running{false};
     std::thread busy([&] {
-        device.run(1, std::chrono::seconds(5), [] {
+        device.run(1, std::chrono::seconds(5), [&] {
+            running = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             return std::string();
         });
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (!running)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(device.run(2, std::chrono::milliseconds(50), [] { return std::string("x"); }));
     busy.join();
     EXPECT_EQ(device.waiting(), 0);
