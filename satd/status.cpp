@@ -65,8 +65,10 @@ std::optional<std::uint64_t> memory_bytes(const std::string& text) {
         return std::nullopt;
     const std::string unit = text.substr(space + 1);
     const std::uint64_t n = std::strtoull(number.c_str(), nullptr, 10);
+    // Past UINT64_MAX / 100 bytes no device: and the percentages of the alerts and
+    // of the page stay within 64 bits.
     for (const auto& [name, scale] : kUnits)
-        if (unit == name && n <= UINT64_MAX / scale) return n * scale;
+        if (unit == name && n <= UINT64_MAX / 100 / scale) return n * scale;
     return std::nullopt;
 }
 
