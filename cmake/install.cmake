@@ -127,12 +127,14 @@ if(TARGET satprint)
 endif()
 # --- satd (x86-64 service, x64 tree only) ---------------------------------------
 #   sbin/satd, lib/systemd/system/satd.service, share/man/man8/satd.8,
-#   share/doc/torvane-sat/satd.md and satd.ini.example, /etc/torvane-sat/satd.ini
+#   share/doc/torvane-sat/satd.md with the page's pictures and satd.ini.example,
+#   /etc/torvane-sat/satd.ini
 if(TARGET satd)
   install(TARGETS satd RUNTIME DESTINATION sbin COMPONENT satd)
   torvane_man_page(satd.8 _torvane_man)
   install(FILES ${_torvane_man} DESTINATION ${TORVANE_INSTALL_MANDIR}/man8 COMPONENT satd)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/satd.md ${CMAKE_SOURCE_DIR}/docs/satd.ini.example
+          ${CMAKE_SOURCE_DIR}/docs/satd-page.png ${CMAKE_SOURCE_DIR}/docs/satd-page-phone.png
           DESTINATION ${TORVANE_INSTALL_DOCDIR} COMPONENT satd)
   # It holds the activation code: root's only (the unit hands it to satd).
   install(FILES ${CMAKE_SOURCE_DIR}/satd/satd.ini DESTINATION /etc/torvane-sat
