@@ -1,5 +1,7 @@
 #include "access.h"
 
+#include "form.h"
+
 #include <arpa/inet.h>
 
 #include <cstring>
@@ -36,9 +38,7 @@ bool AllowList::parse(const std::string& text, std::string& bad) {
         int bits = v4 ? 32 : 128;
         if (slash != std::string::npos) {
             const std::string p = word.substr(slash + 1);
-            if (p.empty() || p.size() > 3 || p.find_first_not_of("0123456789") != p.npos ||
-                std::stoi(p) > bits)
-                return bad = word, false;
+            if (!all_digits(p, 1, 3) || std::stoi(p) > bits) return bad = word, false;
             bits = std::stoi(p);
         }
         if (!parse_address(addr, n.bytes)) return bad = word, false;

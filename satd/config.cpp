@@ -89,7 +89,7 @@ bool parse_listen(const std::string& word, Listen& l) {
     if (l.host.size() > 2 && l.host.front() == '[' && l.host.back() == ']')
         l.host = l.host.substr(1, l.host.size() - 2);
     const std::string port = word.substr(colon + 1);
-    if (port.size() > 5 || port.find_first_not_of("0123456789") != port.npos) return false;
+    if (!all_digits(port, 1, 5)) return false;
     l.port = std::stoi(port);
     std::array<unsigned char, 16> ignored{};
     return l.port <= 65535 && parse_address(l.host, ignored);
@@ -168,8 +168,7 @@ Config load_config(const std::string& path, std::vector<std::string>& errors) {
 
     for (const auto& [caixa, value] : seen.printers) {
         const std::vector<std::string> w = words(value);
-        const bool number = !caixa.empty() && caixa.size() <= 3 &&
-                            caixa.find_first_not_of("0123456789") == std::string::npos;
+        const bool number = all_digits(caixa, 1, 3);
         if (!number || w.empty() || w.size() > 2 || (w.size() == 2 && w[1] != "58" && w[1] != "80"))
             errors.push_back("[printers] " + caixa +
                              ": expected a checkout 0-999 = TARGET [58|80]: " + value);

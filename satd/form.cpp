@@ -1,13 +1,15 @@
 #include "form.h"
 
-namespace satd {
+#include <cstdint>
 
-namespace {
+namespace satd {
 
 bool all_digits(const std::string& s, size_t low, size_t high) {
     return s.size() >= low && s.size() <= high &&
            s.find_first_not_of("0123456789") == std::string::npos;
 }
+
+namespace {
 
 int hex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -56,24 +58,28 @@ bool decode_form(const std::string& body, Fields& out, std::string& why) {
     return true;
 }
 
-bool valid_utf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        int more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (more < 0 || (c & 0xfe) == 0xc0 || end - p <= more) return false;
-        unsigned long cp = more ? c & (0x3f >> more) : c;
-        for (int i = 1; i <= more; ++i) {
-            if ((p[i] & 0xc0) != 0x80) return false;
-            cp = (cp << 6) | (p[i] & 0x3f);
-        }
-        // Overlong forms, surrogates and numbers past U+10FFFF are not UTF-8.
-        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10ffff)) ||
-            (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        p += more + 1;
+size_t utf8_sequence(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    const size_t n = c < 0x80                ? 1
+                     : c >= 0xc2 && c < 0xe0 ? 2
+                     : c >= 0xe0 && c < 0xf0 ? 3
+                     : c >= 0xf0 && c < 0xf5 ? 4
+                                             : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    std::uint32_t code = n == 1 ? c : c & (0x7f >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        code = code << 6 | (byte(i + k) & 0x3f);
     }
+    const bool bad = (n == 3 && (code < 0x800 || (code >= 0xd800 && code < 0xe000))) ||
+                     (n == 4 && (code < 0x10000 || code > 0x10ffff));
+    return bad ? 0 : n;
+}
+
+bool valid_utf8(const std::string& text) {
+    for (size_t i = 0, n; i < text.size(); i += n)
+        if ((n = utf8_sequence(text, i)) == 0) return false;
     return true;
 }
 

@@ -29,5 +29,10 @@ bool decode_form(const std::string& body, Fields& out, std::string& why);
 
 bool valid(Shape shape, const std::string& value);
 bool valid_utf8(const std::string& text);
+// The length of the well-formed UTF-8 sequence that starts at `at` (no overlong
+// form, no surrogate, nothing past U+10FFFF); 0 when none does.
+size_t utf8_sequence(const std::string& text, size_t at);
+// `s` is `low` to `high` digits and nothing else.
+bool all_digits(const std::string& s, size_t low, size_t high);
 
 } // namespace satd

@@ -149,8 +149,7 @@ Reply Hub::extrato(const Request&, const std::string& name) {
     const std::string ext = name.substr(digits.size());
     const auto* format = std::find_if(std::begin(kFormats), std::end(kFormats),
                                       [&](const auto& f) { return ext == f.first; });
-    if (digits.size() != 44 || digits.find_first_not_of("0123456789") != std::string::npos ||
-        format == std::end(kFormats))
+    if (!all_digits(digits, 44, 44) || format == std::end(kFormats))
         return error_reply(404, "extrato: expected <44 digits>.txt, .png or .pdf");
     const std::optional<Entry> e = journal_.issued("CFe" + digits);
     if (!e) return error_reply(404, "extrato: no receipt with key " + digits + " in the journal");
@@ -668,7 +667,7 @@ Reply Hub::panel_action(const std::string& action, const Fields& fields) {
         std::lock_guard<std::mutex> hold(status_mutex_);
         if (status_) serial = status_->serial;
     }
-    if (serial.find_first_not_of("0123456789") != std::string::npos) serial.clear();
+    if (!all_digits(serial, 0, serial.size())) serial.clear();
     const bool download = fields.count("baixar") && fields.at("baixar") == "1";
     reply.headers.emplace_back("Content-Disposition",
                                std::string(download ? "attachment" : "inline") +

@@ -1,5 +1,7 @@
 #include "metrics.h"
 
+#include "form.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,31 +24,6 @@ std::vector<std::uint64_t> Histogram::cumulative() const {
         out.push_back(running += c);
     return out;
 }
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence at `i` (no overlong form, no
-// surrogate, nothing past U+10FFFF); 0 when there is none.
-size_t utf8_sequence(const std::string& s, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    const size_t n = c < 0x80                ? 1
-                     : c >= 0xc2 && c < 0xe0 ? 2
-                     : c >= 0xe0 && c < 0xf0 ? 3
-                     : c >= 0xf0 && c < 0xf5 ? 4
-                                             : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    std::uint32_t code = n == 1 ? c : c & (0x7f >> n);
-    for (size_t k = 1; k < n; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) return 0;
-        code = code << 6 | (byte(i + k) & 0x3f);
-    }
-    const bool bad = (n == 3 && (code < 0x800 || (code >= 0xd800 && code < 0xe000))) ||
-                     (n == 4 && (code < 0x10000 || code > 0x10ffff));
-    return bad ? 0 : n;
-}
-
-} // namespace
 
 std::string escape_label(const std::string& value) {
     std::string out;

@@ -1,5 +1,7 @@
 #include "status.h"
 
+#include "form.h"
+
 #include <cstdlib>
 
 namespace satd {
@@ -16,14 +18,10 @@ std::vector<std::string> split(const std::string& text) {
     return out;
 }
 
-bool digits(const std::string& s, size_t n) {
-    return s.size() == n && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // AAAAMMDDHHMMSS (`size` 14) or AAAAMMDD (8) as a local time; nullopt when empty,
 // of another length or not a real date.
 std::optional<std::time_t> local_time(const std::string& text, size_t size = 14) {
-    if (!digits(text, size)) return std::nullopt;
+    if (!all_digits(text, size, size)) return std::nullopt;
     auto part = [&](size_t at, size_t n) {
         return at < text.size() ? std::atoi(text.substr(at, n).c_str()) : 0;
     };
@@ -60,13 +58,11 @@ std::optional<std::uint64_t> memory_bytes(const std::string& text) {
                                                                    {"Tbytes", 1ull << 40}};
     const size_t space = text.find(' ');
     const std::string number = text.substr(0, space);
-    if (space == std::string::npos || number.empty() || number.size() > 15 ||
-        number.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
+    if (space == std::string::npos || !all_digits(number, 1, 15)) return std::nullopt;
     const std::string unit = text.substr(space + 1);
     const std::uint64_t n = std::strtoull(number.c_str(), nullptr, 10);
-    // Past UINT64_MAX / 100 bytes no device: and the percentages of the alerts and
-    // of the page stay within 64 bits.
+    // No device holds UINT64_MAX / 100 bytes: a size past that is malformed, and the
+    // percentages of the alerts and the page stay within 64 bits.
     for (const auto& [name, scale] : kUnits)
         if (unit == name && n <= UINT64_MAX / 100 / scale) return n * scale;
     return std::nullopt;
